@@ -1,0 +1,1 @@
+#include "kmr_api.h"

@@ -1,0 +1,53 @@
+// Shared internal declarations of the simulator: the state, the assertion
+// that stays active in every build type, and the small routines that every
+// instruction engine uses (defined once, in state.cpp and registers.cpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kmr_sim.h"
+
+extern "C" void __assert_fail(const char *assertion, const char *file, unsigned int line,
+                              const char *function) noexcept __attribute__((__noreturn__));
+
+// Checks an invariant in every build type (NDEBUG or not) and reports a
+// violation like a standard assertion, with the given expression and
+// function texts.
+#define KMRSIM_ASSERT(cond, expr_text, func_text)                                         \
+    ((cond) ? static_cast<void>(0)                                                        \
+            : __assert_fail((expr_text), __FILE__, static_cast<unsigned>(__LINE__),      \
+                            (func_text)))
+
+namespace kmrsim {
+
+// The single simulator state; get_the_kmrsim() returns its address.
+extern kmr_sim_t global_kmrsim;
+
+inline kmr_sim_t &sim() { return global_kmrsim; }
+
+// Lane count field of custom opcode VCUSTOM0 + k (k in 0..15).
+short &custom_lanes(kmr_tqm_t &tqm, int k);
+
+// Sign-extends a stride register value from the width of its wrap mask.
+int32_t sign_extend_stride(uint32_t value, uint32_t mask);
+
+// Checks [sp_ptr, sp_ptr + len) like verify_sp_ptr, with a length of any
+// size (DMA requests). Reports with the function text of verify_sp_ptr.
+void verify_sp_range(const void *sp_ptr, int64_t len);
+
+}  // namespace kmrsim
+
+// Lane count of an opcode: vector_lanes for 0..23, the custom lane count
+// for 24..39, -1 otherwise.
+int lanes_for_instruction(int instr);
+
+// True when p lies in [mask_memory, mask_memory + 4 * max_masked_vector_length).
+bool mask_memory_contains(const void *p);
+
+// Aborts unless [sp_ptr, sp_ptr + len) lies in the scratchpad or the mask memory.
+void verify_sp_ptr(void *sp_ptr, int len);
+
+// Completes the queued DMA that must land before [sp_ptr, sp_ptr + len) is
+// touched. Installed as the state's dma_until_hook.
+void _internal_do_dma_until(void *sp_ptr, size_t len);

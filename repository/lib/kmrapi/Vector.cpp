@@ -1,0 +1,1 @@
+#include "Vector.hpp"

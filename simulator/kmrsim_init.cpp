@@ -1,1 +1,131 @@
+// Initialisation and destruction of the simulator: configures the processor
+// descriptor, allocates the scratchpad, flag memory and mask memory, resets
+// the instruction registers and hands the descriptor to the host API.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "kmr_api.h"
 #include "kmrsim.hpp"
+
+namespace {
+
+// Zero-filled block of `bytes` bytes. Running on without the memory would
+// only move the fault to the first instruction, so a failed allocation
+// stops the program with a diagnostic.
+uint8_t *alloc_zeroed(uint64_t bytes, const char *what) {
+    void *p = std::calloc(bytes == 0 ? 1 : static_cast<size_t>(bytes), 1);
+    if (p == nullptr) {
+        std::fprintf(stderr, "Error: kmrsim_init cannot allocate %llu bytes of %s\n",
+                     static_cast<unsigned long long>(bytes), what);
+        std::exit(EXIT_FAILURE);
+    }
+    return static_cast<uint8_t *>(p);
+}
+
+// Releases the three memories and the queued DMA requests that refer to
+// them, and clears every field that points into them or describes them, so
+// that nothing keeps treating released memory as valid.
+void release_memories(kmr_sim_t &s) {
+    kmrsim::drop_dma_queue();
+    std::free(s.flag_memory);
+    std::free(s.tqm.scratchpad_addr);
+    std::free(s.mask_memory);
+    s.flag_memory = nullptr;
+    s.tqm.sp = nullptr;
+    s.tqm.scratchpad_addr = nullptr;
+    s.tqm.scratchpad_end = nullptr;
+    s.tqm.scratchpad_size = 0;
+    s.mask_memory = nullptr;
+    s.mask_length = 0;
+    s.tqm.max_masked_vector_length = 0;
+    s.tqm.mask_partitions = 0;
+}
+
+}  // namespace
+
+extern "C" void kmrsim_destroy(void) {
+    kmr_sim_t &s = kmrsim::sim();
+    if (s.tqm.sp == nullptr && s.tqm.scratchpad_addr == nullptr && s.flag_memory == nullptr &&
+        s.mask_memory == nullptr && s.dma_queue == nullptr)
+        return;  // not initialised: nothing to release
+    release_memories(s);
+}
+
+extern "C" void kmrsim_init(int vector_lanes, int scratchpad_kb, int mask_depth,
+                            unsigned fxp_word_frac_bits, unsigned fxp_half_frac_bits,
+                            unsigned fxp_byte_frac_bits) {
+    kmr_sim_t &s = kmrsim::sim();
+    kmr_tqm_t &tqm = s.tqm;
+
+    // Scratchpad bytes as a 32-bit int (the multiplication wraps rather than
+    // overflowing; absurd sizes then fail the allocation below).
+    const int size = static_cast<int>(static_cast<uint32_t>(scratchpad_kb) * 1024u);
+
+    // Every earlier configuration's memories go, whether or not the new
+    // configuration matches: the fresh blocks replace them, and requests
+    // still queued for the old scratchpad are dropped unperformed.
+    if (tqm.vector_lanes != vector_lanes || tqm.scratchpad_size != size) kmrsim_destroy();
+    release_memories(s);
+
+    for (int i = 0; i < KMRSIM_NUM_REGS; ++i) {
+        s.regs[i] = 0;
+        s.reg_mask[i] = 0xFFFFFFFFu;
+    }
+
+    tqm.core_freq = 100000000;
+    tqm.dma_alignment_bytes = static_cast<short>(4 * vector_lanes);
+    tqm.scratchpad_alignment_bytes = static_cast<short>(4 * vector_lanes);
+    tqm.vector_lanes = static_cast<short>(vector_lanes);
+    tqm.fxp_word_frac_bits = static_cast<char>(fxp_word_frac_bits & 0x1Fu);
+    tqm.fxp_half_frac_bits = static_cast<char>(fxp_half_frac_bits & 0xFu);
+    tqm.fxp_byte_frac_bits = static_cast<char>(fxp_byte_frac_bits & 0x7u);
+
+    // A negative size becomes a huge request that fails with a diagnostic.
+    const uint64_t sp_bytes = static_cast<uint64_t>(static_cast<int64_t>(size));
+    tqm.scratchpad_addr = alloc_zeroed(sp_bytes, "scratchpad");
+    s.flag_memory = alloc_zeroed(sp_bytes, "flag memory");
+    tqm.scratchpad_size = size;
+    tqm.scratchpad_end = static_cast<uint8_t *>(tqm.scratchpad_addr) + size;
+    tqm.sp = tqm.scratchpad_addr;
+    tqm.fixed_point_support = 1;
+
+    if (mask_depth != 0) {
+        const int64_t mask_bytes =
+            static_cast<int64_t>(vector_lanes) * static_cast<int64_t>(mask_depth) * 4;
+        s.mask_memory = alloc_zeroed(static_cast<uint64_t>(mask_bytes), "mask memory");
+        s.mask_length = 0;
+        tqm.max_masked_vector_length = static_cast<int>(static_cast<uint32_t>(mask_depth) *
+                                                        static_cast<uint32_t>(vector_lanes));
+        tqm.mask_partitions = 1;
+    } else {
+        tqm.mask_partitions = 0;
+    }
+
+    tqm.init = 0;
+    tqm.spstack_top = 0;
+    tqm.spstack_max = 0;
+    for (int k = 0; k < KMRSIM_NUM_CUSTOM; ++k) kmrsim::custom_lanes(tqm, k) = 0;
+
+    // Counts (vector length, rows, matrices) wrap at twice the scratchpad
+    // size, strides at the scratchpad size; registers 9..31 do not wrap.
+    const uint32_t usize = static_cast<uint32_t>(size);
+    const uint32_t count_mask = 2u * usize - 1u;
+    const uint32_t stride_mask = usize - 1u;
+    s.reg_mask[REG_VL] = count_mask;
+    s.reg_mask[REG_ROWS] = count_mask;
+    s.reg_mask[REG_MATS] = count_mask;
+    s.reg_mask[REG_ID2] = stride_mask;
+    s.reg_mask[REG_IA2] = stride_mask;
+    s.reg_mask[REG_IB2] = stride_mask;
+    s.reg_mask[REG_ID3] = stride_mask;
+    s.reg_mask[REG_IA3] = stride_mask;
+    s.reg_mask[REG_IB3] = stride_mask;
+
+    s.dma_type = 0;
+    s.warnings_enabled = 1;
+    s.dma_queue = nullptr;
+    s.dma_until_hook = &_internal_do_dma_until;
+
+    _kmr_init(&tqm);
+}

@@ -1,1 +1,66 @@
-#include "kmrsim.hpp"
+// Opcode checks, cycle accounting and instruction admission, shared by every
+// entry point and by mask setup.
+#include "dispatch.hpp"
+
+#include <cstdio>
+
+namespace kmrsim {
+
+int64_t accumulator = 0;
+
+bool instruction_allowed(vinstr_t instr, bool masked)
+{
+    if (static_cast<uint32_t>(instr) > static_cast<uint32_t>(MAX_INSTR_VAL)) {
+        std::fprintf(stderr, "Error: opcode %d is not an instruction (0 to %d); nothing executed\n",
+                     static_cast<int>(instr), static_cast<int>(MAX_INSTR_VAL));
+        return false;
+    }
+    if (masked && sim().mask_memory == nullptr) {
+        std::fprintf(stderr, "Error: masked instruction without mask memory (mask depth 0); nothing executed\n");
+        return false;
+    }
+    return true;
+}
+
+void account_cycles(vinstr_t instr, int dim, int esize)
+{
+    kmr_sim_t &s = sim();
+    const uint32_t vl = s.regs[REG_VL];
+    const uint32_t rows = s.regs[REG_ROWS];
+    const uint32_t mats = s.regs[REG_MATS];
+    uint32_t *cycles = s.stats.cycle_count[instr];
+    for (int i = 0; i < KMRSIM_NUM_CONFIGS; ++i) {
+        const uint32_t per_cycle = std::max(((1u << i) * 4u) / static_cast<uint32_t>(esize), 1u);
+        uint32_t c = static_cast<uint32_t>((uint64_t(vl) + per_cycle - 1) / per_cycle);
+        if (dim >= 2)
+            c *= rows;
+        if (dim == 3)
+            c *= mats;
+        cycles[i] += c;
+    }
+}
+
+bool admit_instruction(vinstr_t instr)
+{
+    kmr_sim_t &s = sim();
+    s.stats.instruction_count[instr] += 1;
+    if (instr >= VCUSTOM) {
+        const int k = instr - VCUSTOM;
+        if (s.custom_instructions[k].func == nullptr) {
+            std::fprintf(stderr, "Error: NO VCUSTOM%d registered\n", k);
+            return false;
+        }
+        if (lanes_for_instruction(instr) <= 0) {
+            std::fprintf(stderr, "Error: VCUSTOM%d has a lane count of %d (register it again after kmrsim_init); "
+                                 "nothing executed\n",
+                         k, lanes_for_instruction(instr));
+            return false;
+        }
+    } else if (lanes_for_instruction(instr) <= 0) {
+        std::fprintf(stderr, "Error: the simulator has no vector lanes (call kmrsim_init first); nothing executed\n");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace kmrsim

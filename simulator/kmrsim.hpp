@@ -55,3 +55,6 @@ void verify_sp_ptr(void *sp_ptr, int len);
 // Completes the queued DMA that must land before [sp_ptr, sp_ptr + len) is
 // touched. Installed as the state's dma_until_hook.
 void _internal_do_dma_until(void *sp_ptr, size_t len);
+
+// Fresh mask setup (is_masked false) or refinement of the current mask.
+void kmrsim_masked_setup_common(kmrsim_vmode_t mode, vinstr_t instr, void *src, bool is_masked);

@@ -1,0 +1,643 @@
+// The instruction engine: the strided traversal that cuts an instruction
+// into rows, the row engine that prepares each row's operands, the lane-group
+// executor with its write-back pipeline, and a whole-row path used when no
+// destination range can feed back into a source range (there the pipeline
+// cannot change any result, so the row is computed in long tight loops).
+//
+// One template, engine<D, S, Src>, serves every instruction: D is the
+// destination element type, S the computation type and Src the element type
+// of vector sources; all three share one signedness.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <type_traits>
+#include <utility>
+
+#include "element_ops.hpp"
+#include "kmrsim.hpp"
+#include "pipeline.hpp"
+
+namespace kmrsim {
+
+// Operand modes as the engine numbers them.
+enum operand_mode : int { MODE_VV = 0, MODE_SV = 1, MODE_VE = 2, MODE_SE = 3 };
+constexpr bool a_is_vector(int mode) { return mode == MODE_VV || mode == MODE_VE; }
+constexpr bool b_is_vector(int mode) { return mode == MODE_VV || mode == MODE_SV; }
+
+// The accumulator of accumulating instructions: 64 bits in the simulator,
+// wrapped to the hardware's 40 bits at the end of every row.
+constexpr int accumulator_width = 40;
+extern int64_t accumulator;
+
+// Which inputs a built-in opcode reads and whether it may cancel its write.
+struct op_info {
+    bool reads_a_flag;
+    bool reads_b;
+    bool reads_b_flag;
+    bool conditional;
+};
+
+template <size_t... I>
+constexpr std::array<op_info, sizeof...(I)> make_op_info(std::index_sequence<I...>)
+{
+    return {{op_info{element_op<int(I), int32_t>::reads_a_flag, element_op<int(I), int32_t>::reads_b,
+                     element_op<int(I), int32_t>::reads_b_flag,
+                     element_op<int(I), int32_t>::conditional}...}};
+}
+inline constexpr std::array<op_info, 24> builtin_op_info =
+    make_op_info(std::make_index_sequence<24>());
+
+// Enable value of an element that takes part: every byte 1.
+template <typename T>
+constexpr T enable_value()
+{
+    using U = std::make_unsigned_t<T>;
+    return static_cast<T>(static_cast<U>(static_cast<U>(~U(0)) / U(0xFF)));
+}
+
+inline uintptr_t addr(const void *p) { return reinterpret_cast<uintptr_t>(p); }
+inline void *ptr(uintptr_t a) { return reinterpret_cast<void *>(a); }
+
+// Scratchpad elements may sit at any byte address, so every access goes
+// through memcpy (which compiles to a plain load or store).
+template <typename T>
+inline T load(uintptr_t a)
+{
+    T v;
+    std::memcpy(&v, ptr(a), sizeof v);
+    return v;
+}
+template <typename T>
+inline void store(uintptr_t a, T v)
+{
+    std::memcpy(ptr(a), &v, sizeof v);
+}
+
+// The scratchpad and flag memory as one instruction sees them.
+struct memory_view {
+    uintptr_t base;
+    uintptr_t end;
+    uint8_t *flags;
+
+    static memory_view current()
+    {
+        const kmr_sim_t &s = sim();
+        return {addr(s.tqm.scratchpad_addr), addr(s.tqm.scratchpad_end), s.flag_memory};
+    }
+    bool holds(uintptr_t a, size_t bytes) const { return a >= base && a <= end && bytes <= end - a; }
+    uintptr_t flag_of(uintptr_t a) const { return addr(flags) + (a - base); }
+
+    // Flag of the element of type E at a, as 0 or 1; elements outside the
+    // scratchpad (the mask memory) have no flag and read 0.
+    template <typename E, typename S>
+    S read_flag(uintptr_t a) const
+    {
+        return holds(a, sizeof(E)) ? S(load<E>(flag_of(a)) != 0) : S(0);
+    }
+};
+
+// Range check of an operand: the state's shared check, with lengths beyond
+// the int range handed to its 64-bit form.
+inline void check_range(uintptr_t a, int64_t len)
+{
+    if (len >= INT32_MIN && len <= INT32_MAX)
+        verify_sp_ptr(ptr(a), static_cast<int>(len));
+    else
+        verify_sp_range(ptr(a), len);
+}
+
+// Completes pending DMA over an operand range, then checks the range.
+inline void prepare_operand(uintptr_t a, int64_t len)
+{
+    const kmr_sim_t &s = sim();
+    if (s.dma_until_hook != nullptr)
+        s.dma_until_hook(ptr(a), static_cast<size_t>(std::max<int64_t>(len, 0)));
+    check_range(a, len);
+}
+
+// Working storage of one executor instance: the operand arrays of a lane
+// group (or of a chunk of a row), and one result/flag/enable array triple
+// per ring-buffer slot. Sized once for the largest lane group (256 lanes of
+// 8-bit elements) and grown only if a larger group ever appears.
+template <typename D, typename S>
+struct workspace {
+    static constexpr size_t min_capacity = 1024;
+    static constexpr int slots = 5;
+
+    size_t cap = 0;
+    std::unique_ptr<S[]> block;
+    std::unique_ptr<D[]> narrow_block;
+    S *a = nullptr, *a_flag = nullptr, *b = nullptr, *b_flag = nullptr, *zero = nullptr;
+    S *out[slots] = {}, *out_flag[slots] = {}, *enable[slots] = {};
+    D *narrowed = nullptr;
+
+    // Must only be called while no stage is queued.
+    void ensure(size_t n)
+    {
+        if (n <= cap)
+            return;
+        cap = std::max(n, min_capacity);
+        block = std::make_unique<S[]>(cap * (5 + 3 * slots));
+        narrow_block = std::make_unique<D[]>(cap);
+        S *p = block.get();
+        a = p; p += cap;
+        a_flag = p; p += cap;
+        b = p; p += cap;
+        b_flag = p; p += cap;
+        zero = p; p += cap;
+        for (int i = 0; i < slots; ++i) {
+            out[i] = p; p += cap;
+            out_flag[i] = p; p += cap;
+            enable[i] = p; p += cap;
+        }
+        narrowed = narrow_block.get();
+    }
+};
+
+// Byte span covered by an operand over all rows of an instruction.
+struct span {
+    uintptr_t lo = 0;
+    uintptr_t hi = 0;
+};
+
+// Computes the span of rows starting at base + m * s3 + r * s2; false when
+// the row offsets would wrap their 32-bit products (then no span is claimed).
+inline bool operand_span(uintptr_t base, int32_t s2, int32_t s3, int32_t rows, int32_t mats,
+                         int64_t row_bytes, span &out)
+{
+    const int64_t r2 = int64_t(rows - 1) * s2;
+    const int64_t r3 = int64_t(mats - 1) * s3;
+    if (r2 < INT32_MIN || r2 > INT32_MAX || r3 < INT32_MIN || r3 > INT32_MAX)
+        return false;
+    const int64_t lo = std::min<int64_t>(0, r2) + std::min<int64_t>(0, r3);
+    const int64_t hi = std::max<int64_t>(0, r2) + std::max<int64_t>(0, r3) + std::max<int64_t>(row_bytes, 0);
+    out.lo = base + static_cast<uintptr_t>(lo);
+    out.hi = base + static_cast<uintptr_t>(hi);
+    return true;
+}
+
+inline bool spans_overlap(const span &x, const span &y)
+{
+    return x.lo < x.hi && y.lo < y.hi && x.lo < y.hi && y.lo < x.hi;
+}
+
+template <typename D, typename S, typename Src>
+struct engine {
+    using stage = stage_t<D, S>;
+    static constexpr S ones = enable_value<S>();
+
+    // Everything an instruction decides once, before its first row.
+    struct instr_ctx {
+        vinstr_t op;
+        int mode;
+        bool masked;
+        bool acc;
+        bool custom;
+        int G;
+        kmrsim_custom_func_t func;
+        uint16_t opcode_select;
+        op_loop_fn<S> loop_all;
+        op_loop_fn<S> loop_some;
+        op_info info;
+        unsigned frac;
+        memory_view mem;
+    };
+
+    struct instance {
+        workspace<D, S> ws;
+        ring_buffer<stage, 4> rb;
+    };
+
+    // The executor instance's storage and ring buffer, made on first use and
+    // kept for the life of the process.
+    static instance &self()
+    {
+        static instance inst;
+        return inst;
+    }
+
+    // Runs one instruction that the dispatch has admitted.
+    static void run(int dim, int mode, vinstr_t op, void *dest, const void *A, const void *B,
+                    bool masked, bool acc)
+    {
+        const kmr_sim_t &s = sim();
+        instr_ctx c{};
+        c.op = op;
+        c.mode = mode;
+        c.masked = masked;
+        c.acc = acc;
+        c.custom = op >= VCUSTOM;
+        c.G = lanes_for_instruction(op) * 4 / static_cast<int>(sizeof(S));
+        c.mem = memory_view::current();
+        if (c.custom) {
+            const kmrsim_custom_entry_t &e = s.custom_instructions[op - VCUSTOM];
+            c.func = e.func;
+            const int shift = (op - VCUSTOM) - e.first;
+            c.opcode_select = (shift >= 0 && shift < 16) ? uint16_t(1u << shift) : 0;
+        } else {
+            c.loop_all = select_op_loop<S, true>(op);
+            c.loop_some = select_op_loop<S, false>(op);
+            c.info = builtin_op_info[op];
+            c.frac = frac_bits<S>();
+        }
+        kmrsim_strided_engine(dim, addr(dest), addr(A), addr(B), c);
+    }
+
+    // Cuts the instruction into rows (matrices outer, rows inner) and hands
+    // each to the row engine with the first/last-row flags.
+    static void kmrsim_strided_engine(int dim, uintptr_t dest, uintptr_t A, uintptr_t B, instr_ctx &c)
+    {
+        const kmr_sim_t &s = sim();
+        const int32_t M = dim == 3 ? static_cast<int32_t>(s.regs[REG_MATS]) : 1;
+        const int32_t d3 = sign_extend_stride(s.regs[REG_ID3], s.reg_mask[REG_ID3]);
+        int32_t a3 = sign_extend_stride(s.regs[REG_IA3], s.reg_mask[REG_IA3]);
+        int32_t b3 = sign_extend_stride(s.regs[REG_IB3], s.reg_mask[REG_IB3]);
+        const int32_t R = dim >= 2 ? static_cast<int32_t>(s.regs[REG_ROWS]) : 1;
+        const int32_t d2 = sign_extend_stride(s.regs[REG_ID2], s.reg_mask[REG_ID2]);
+        int32_t a2 = sign_extend_stride(s.regs[REG_IA2], s.reg_mask[REG_IA2]);
+        int32_t b2 = sign_extend_stride(s.regs[REG_IB2], s.reg_mask[REG_IB2]);
+        if (!a_is_vector(c.mode))
+            a2 = a3 = 0;
+        if (!b_is_vector(c.mode))
+            b2 = b3 = 0;  // the enumeration has no address
+        if (M <= 0 || R <= 0)
+            return;
+
+        self().ws.ensure(static_cast<size_t>(c.G));
+        // Accumulating rows write nothing until their end, so they never feed
+        // back; custom functions always see real lane groups.
+        const bool direct =
+            !c.custom && (c.acc || rows_independent(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c));
+
+        for (int32_t m = 0; m < M; ++m) {
+            for (int32_t r = 0; r < R; ++r) {
+                const uintptr_t rd = dest + row_offset(m, d3, r, d2);
+                const uintptr_t ra = A + row_offset(m, a3, r, a2);
+                const uintptr_t rb = B + row_offset(m, b3, r, b2);
+                kmrsim_group_engine(rd, ra, rb, c, m == 0 && r == 0, m == M - 1 && r == R - 1, direct);
+            }
+        }
+    }
+
+    // m * s3 + r * s2, each product wrapping as a signed 32-bit number.
+    static uintptr_t row_offset(int32_t m, int32_t s3, int32_t r, int32_t s2)
+    {
+        const int32_t p3 = static_cast<int32_t>(static_cast<uint32_t>(m) * static_cast<uint32_t>(s3));
+        const int32_t p2 = static_cast<int32_t>(static_cast<uint32_t>(r) * static_cast<uint32_t>(s2));
+        return static_cast<uintptr_t>(static_cast<intptr_t>(p3)) + static_cast<uintptr_t>(static_cast<intptr_t>(p2));
+    }
+
+    // True when no element written by the instruction can be read by it at
+    // another position: every source span (values and, in parallel, flags;
+    // and the mask when masked) is disjoint from the destination span, or is
+    // the very same one-dimensional range element for element. Then the
+    // write-back timing cannot change any value read, and rows can be
+    // computed whole.
+    static bool rows_independent(uintptr_t dest, uintptr_t A, uintptr_t B, int32_t d2, int32_t d3,
+                                 int32_t a2, int32_t a3, int32_t b2, int32_t b3, int32_t R, int32_t M,
+                                 const instr_ctx &c)
+    {
+        const kmr_sim_t &s = sim();
+        const int64_t L = c.masked ? s.mask_length : static_cast<int32_t>(s.regs[REG_VL]);
+        const bool one_row = R == 1 && M == 1;
+        span ds;
+        if (!operand_span(dest, d2, d3, R, M, L * int64_t(sizeof(D)), ds))
+            return false;
+        auto independent = [&](uintptr_t base, int32_t s2, int32_t s3, size_t elem) {
+            if (one_row && base == dest && elem == sizeof(D))
+                return true;
+            span os;
+            return operand_span(base, s2, s3, R, M, L * int64_t(elem), os) && !spans_overlap(ds, os);
+        };
+        if (a_is_vector(c.mode) && !independent(A, a2, a3, sizeof(Src)))
+            return false;
+        if (b_is_vector(c.mode) && c.op != VMOV && !independent(B, b2, b3, sizeof(Src)))
+            return false;
+        if (c.masked && !independent(addr(s.mask_memory), 0, 0, 1))
+            return false;
+        return true;
+    }
+
+    // One row: DMA completion and range checks on every operand, then the
+    // lane groups (or the whole row at once), then the accumulated sum.
+    static void kmrsim_group_engine(uintptr_t dest, uintptr_t A, uintptr_t B, instr_ctx &c, bool first_row,
+                                    bool last_row, bool direct)
+    {
+        const kmr_sim_t &s = sim();
+        accumulator = 0;
+        const int32_t L = c.masked ? s.mask_length : static_cast<int32_t>(s.regs[REG_VL]);
+        prepare_operand(dest, c.acc ? int64_t(sizeof(D)) : int64_t(L) * int64_t(sizeof(D)));
+        if (a_is_vector(c.mode))
+            prepare_operand(A, int64_t(L) * int64_t(sizeof(Src)));
+        if (b_is_vector(c.mode) && c.op != VMOV)
+            prepare_operand(B, int64_t(L) * int64_t(sizeof(Src)));
+
+        if (direct) {
+            run_row(dest, A, B, c, L);
+        } else {
+            const int G = c.G;
+            for (int32_t offset = 0; offset < L; offset += G) {
+                const int valid = std::min(G, L - offset);
+                execute_lane_group(dest, A, B, c, G, valid, offset, offset == 0 && first_row,
+                                   last_row && int64_t(offset) + G >= L);
+            }
+        }
+        if (c.acc)
+            finish_accumulation(dest, c);
+    }
+
+    // ---------------------------------------------------------------------
+    // Lane-group executor with the write-back pipeline.
+
+    static void execute_lane_group(uintptr_t dest, uintptr_t A, uintptr_t B, instr_ctx &c, int G, int valid,
+                                   int offset, bool start, bool end)
+    {
+        instance &in = self();
+        workspace<D, S> &w = in.ws;
+        const kmr_sim_t &s = sim();
+        const memory_view &mem = c.mem;
+        const int slot = in.rb.next_slot();
+        S *out = w.out[slot];
+        S *out_flag = w.out_flag[slot];
+        S *en = w.enable[slot];
+        const bool av = a_is_vector(c.mode);
+        const bool bv = b_is_vector(c.mode) && c.op != VMOV;
+        const S scalar = av ? S(0) : static_cast<S>(load<int32_t>(A));
+
+        for (int i = 0; i < valid; ++i) {
+            const int idx = offset + i;
+            if (c.custom) {
+                const uintptr_t dp = dest + uintptr_t(idx) * sizeof(D);
+                out[i] = static_cast<S>(load<D>(dp));
+                out_flag[i] = mem.read_flag<D, S>(dp);
+            }
+            if (av) {
+                const uintptr_t ap = A + uintptr_t(idx) * sizeof(Src);
+                w.a[i] = static_cast<S>(load<Src>(ap));
+                w.a_flag[i] = mem.read_flag<Src, S>(ap);
+            } else {
+                w.a[i] = scalar;
+                w.a_flag[i] = 0;
+            }
+            if (bv) {
+                const uintptr_t bp = B + uintptr_t(idx) * sizeof(Src);
+                w.b[i] = static_cast<S>(load<Src>(bp));
+                w.b_flag[i] = mem.read_flag<Src, S>(bp);
+            } else {
+                w.b[i] = static_cast<S>(idx);
+                w.b_flag[i] = 0;
+            }
+            en[i] = (c.masked && s.mask_memory[idx] == 0) ? S(0) : ones;
+        }
+        for (int i = valid; i < G; ++i)
+            en[i] = 0;
+
+        uintptr_t group_dest = dest + uintptr_t(offset) * sizeof(D);
+        if (c.custom) {
+            group_dest = call_custom(c, group_dest, start, end, w, out, out_flag, en);
+            if (!c.acc)
+                check_custom_writes(c, group_dest, dest + uintptr_t(offset) * sizeof(D), G, valid, en);
+        } else {
+            c.loop_some(size_t(G), w.a, w.a_flag, w.b, w.b_flag, out, out_flag, en, c.frac);
+        }
+
+        if (c.acc) {
+            for (int i = 0; i < G; ++i)
+                if (en[i] != 0)
+                    accumulator += static_cast<int64_t>(out[i]);
+            return;
+        }
+
+        if constexpr (sizeof(D) < sizeof(S)) {
+            narrow_n<D, S>(c.op, size_t(G), out, w.narrowed);
+            for (int i = 0; i < G; ++i)
+                out[i] = static_cast<S>(w.narrowed[i]);
+        }
+        in.rb.put(stage{out, out_flag, static_cast<D *>(ptr(group_dest)), en});
+        while (in.rb.full() || (end && !in.rb.empty()))
+            write_back(in.rb.get(), G, mem);
+    }
+
+    static void write_back(const stage &st, int G, const memory_view &mem)
+    {
+        const uintptr_t d = addr(st.dest);
+        const bool flags = !mask_memory_contains(st.dest);
+        for (int i = 0; i < G; ++i) {
+            if (st.enable[i] == 0)
+                continue;
+            const uintptr_t p = d + uintptr_t(i) * sizeof(D);
+            store<D>(p, static_cast<D>(st.result[i]));
+            if (flags)
+                store<D>(mem.flag_of(p), static_cast<D>(st.flag[i]));
+        }
+    }
+
+    static uintptr_t call_custom(const instr_ctx &c, uintptr_t group_dest, bool start, bool end,
+                                 workspace<D, S> &w, S *out, S *out_flag, S *en)
+    {
+        kmrsim_custom_args args{};
+        args.opcode_select = c.opcode_select;
+        args.start = start ? 1 : 0;
+        args.end = end ? 1 : 0;
+        args.dest_addr_in = ptr(group_dest);
+        args.dest_addr_out = ptr(group_dest);
+        args.is_signed = std::is_signed_v<S> ? 1 : 0;
+        args.opsize = sizeof(S) == 1 ? 0 : sizeof(S) == 2 ? 1 : 2;
+        args.valid_in = en;
+        args.valid_out = en;
+        args.a = w.a;
+        args.a_flag = w.a_flag;
+        args.b = w.b;
+        args.b_flag = w.b_flag;
+        args.out = out;
+        args.out_flag = out_flag;
+        c.func(&args);
+        return addr(args.dest_addr_out);
+    }
+
+    // A custom function may redirect its lane group or enable positions past
+    // the row's end; the range that will really be written is checked before
+    // anything of it is queued.
+    static void check_custom_writes(const instr_ctx &, uintptr_t group_dest, uintptr_t checked_dest, int G,
+                                    int valid, const S *en)
+    {
+        int last = -1;
+        for (int i = G - 1; i >= 0; --i) {
+            if (en[i] != 0) {
+                last = i;
+                break;
+            }
+        }
+        if (last < 0 || (group_dest == checked_dest && last < valid))
+            return;
+        check_range(group_dest, int64_t(last + 1) * int64_t(sizeof(D)));
+    }
+
+    // ---------------------------------------------------------------------
+    // Whole-row computation, in chunks of the workspace's capacity.
+
+    static void run_row(uintptr_t dest, uintptr_t A, uintptr_t B, const instr_ctx &c, int32_t L)
+    {
+        if (L <= 0)
+            return;
+        workspace<D, S> &w = self().ws;
+        const kmr_sim_t &s = sim();
+        const memory_view &mem = c.mem;
+        const size_t chunk = w.cap;
+        const bool av = a_is_vector(c.mode);
+        const bool bv = b_is_vector(c.mode);
+        const bool use_enable = c.masked || c.info.conditional;
+        const bool dest_flags = !mask_memory_contains(ptr(dest));
+        S *out = w.out[0];
+        S *out_flag = w.out_flag[0];
+        S *en = w.enable[0];
+        const S *a_flag = w.zero;
+        const S *b_flag = w.zero;
+        if (!av) {
+            const S scalar = static_cast<S>(load<int32_t>(A));
+            std::fill_n(w.a, std::min<size_t>(chunk, size_t(L)), scalar);
+        }
+
+        for (size_t base = 0; base < size_t(L); base += chunk) {
+            const size_t n = std::min(chunk, size_t(L) - base);
+            if (av) {
+                const uintptr_t ap = A + base * sizeof(Src);
+                load_values(ap, n, w.a);
+                if (c.info.reads_a_flag) {
+                    load_flags(mem, ap, n, w.a_flag);
+                    a_flag = w.a_flag;
+                }
+            }
+            if (bv) {
+                const uintptr_t bp = B + base * sizeof(Src);
+                if (c.info.reads_b)
+                    load_values(bp, n, w.b);
+                if (c.info.reads_b_flag) {
+                    load_flags(mem, bp, n, w.b_flag);
+                    b_flag = w.b_flag;
+                }
+            } else if (c.info.reads_b) {
+                for (size_t i = 0; i < n; ++i)
+                    w.b[i] = static_cast<S>(base + i);
+            }
+
+            if (use_enable) {
+                if (c.masked) {
+                    const uint8_t *mask = s.mask_memory + base;
+                    for (size_t i = 0; i < n; ++i)
+                        en[i] = mask[i] != 0 ? ones : S(0);
+                } else {
+                    std::fill_n(en, n, ones);
+                }
+                c.loop_some(n, w.a, a_flag, w.b, b_flag, out, out_flag, en, c.frac);
+            } else {
+                c.loop_all(n, w.a, a_flag, w.b, b_flag, out, out_flag, en, c.frac);
+            }
+
+            if (c.acc) {
+                int64_t sum = 0;
+                if (use_enable) {
+                    for (size_t i = 0; i < n; ++i)
+                        sum += en[i] != 0 ? static_cast<int64_t>(out[i]) : 0;
+                } else {
+                    for (size_t i = 0; i < n; ++i)
+                        sum += static_cast<int64_t>(out[i]);
+                }
+                accumulator += sum;
+                continue;
+            }
+            store_results(dest + base * sizeof(D), n, c, w, out, out_flag, use_enable ? en : nullptr, dest_flags);
+        }
+    }
+
+    static void load_values(uintptr_t p, size_t n, S *to)
+    {
+        for (size_t i = 0; i < n; ++i)
+            to[i] = static_cast<S>(load<Src>(p + i * sizeof(Src)));
+    }
+
+    static void load_flags(const memory_view &mem, uintptr_t p, size_t n, S *to)
+    {
+        if (mem.holds(p, n * sizeof(Src))) {
+            const uintptr_t f = mem.flag_of(p);
+            for (size_t i = 0; i < n; ++i)
+                to[i] = S(load<Src>(f + i * sizeof(Src)) != 0);
+        } else {
+            for (size_t i = 0; i < n; ++i)
+                to[i] = mem.read_flag<Src, S>(p + i * sizeof(Src));
+        }
+    }
+
+    static void store_results(uintptr_t d, size_t n, const instr_ctx &c, workspace<D, S> &w, const S *out,
+                              const S *out_flag, const S *en, bool dest_flags)
+    {
+        const D *values;
+        if constexpr (sizeof(D) < sizeof(S)) {
+            narrow_n<D, S>(c.op, n, out, w.narrowed);
+            values = w.narrowed;
+        } else {
+            values = reinterpret_cast<const D *>(out);
+        }
+        const uintptr_t f = dest_flags ? c.mem.flag_of(d) : 0;
+        if (en == nullptr) {
+            std::memcpy(ptr(d), values, n * sizeof(D));
+            if (dest_flags)
+                for (size_t i = 0; i < n; ++i)
+                    store<D>(f + i * sizeof(D), static_cast<D>(out_flag[i]));
+        } else {
+            for (size_t i = 0; i < n; ++i) {
+                if (en[i] == 0)
+                    continue;
+                store<D>(d + i * sizeof(D), values[i]);
+                if (dest_flags)
+                    store<D>(f + i * sizeof(D), static_cast<D>(out_flag[i]));
+            }
+        }
+    }
+
+    // ---------------------------------------------------------------------
+    // End of an accumulating row: wrap to 40 bits, saturate to D, store the
+    // sum and its flag in destination element 0.
+
+    static void finish_accumulation(uintptr_t dest, const instr_ctx &c)
+    {
+        const int64_t sum = accumulator;
+        const uint64_t top = static_cast<uint64_t>(sum) >> accumulator_width;
+        const int64_t wrapped = static_cast<int64_t>(static_cast<uint64_t>(sum) << (64 - accumulator_width)) >>
+                                (64 - accumulator_width);
+        if ((static_cast<uint64_t>(wrapped) >> accumulator_width) != top)
+            std::fprintf(stderr, "Warning: %dbit accumulator has overflowed\n", accumulator_width);
+        accumulator = wrapped;
+
+        D value;
+        D flag = 0;
+        if constexpr (std::is_signed_v<D>) {
+            if (wrapped > int64_t(max_int<D>())) {
+                value = max_int<D>();
+                flag = 1;
+            } else if (wrapped < int64_t(min_int<D>())) {
+                value = min_int<D>();
+                flag = 1;
+            } else {
+                value = static_cast<D>(wrapped);
+            }
+        } else {
+            if (static_cast<uint64_t>(wrapped) > uint64_t(max_int<D>())) {
+                value = max_int<D>();
+                flag = 1;
+            } else {
+                value = static_cast<D>(wrapped);
+            }
+        }
+        check_range(dest, int64_t(sizeof(D)));
+        store<D>(dest, value);
+        if (!mask_memory_contains(ptr(dest)))
+            store<D>(c.mem.flag_of(dest), flag);
+    }
+};
+
+}  // namespace kmrsim

@@ -1,0 +1,72 @@
+// Vector expression library: the namespace, its enumerations and forward
+// declarations of every class template, so that the headers can refer to
+// each other in any order. Programs include Vector.hpp, not this file.
+#pragma once
+
+#include <assert.h>
+
+#include <cstddef>
+
+#include "kmr_api.h"
+
+// The library's invariant checks stay active in every build type, NDEBUG or
+// not: they report like a standard assertion and abort. <assert.h> only
+// declares the reporting function when NDEBUG is not defined.
+#ifndef _ASSERT_H_DECLS
+extern "C" void __assert_fail(const char *assertion, const char *file, unsigned int line,
+                              const char *function) noexcept __attribute__((__noreturn__));
+#endif
+
+#define KMR_VEC_ASSERT(expr)                                                              \
+    ((expr) ? static_cast<void>(0)                                                        \
+            : __assert_fail(#expr, __FILE__, static_cast<unsigned int>(__LINE__),         \
+                            __PRETTY_FUNCTION__))
+
+namespace KMR {
+
+// Whether an assignment runs under the current mask (inside a masked region).
+enum mask_choice { NO_MASK = 0, IS_MASK = 1 };
+
+// Whether an instruction reduces each row to a sum in its element 0.
+enum acc_choice { NO_ACC = 0, IS_ACC = 1 };
+
+namespace _internal {
+// How conditions combine.
+enum log_op_t { LOGICAL_OR = 0, LOGICAL_AND = 1, NONE = 2 };
+}  // namespace _internal
+
+// The element type T and the dimensionality (1, 2 or 3). The class
+// definition in Vector.hpp names the second parameter `dim`.
+template <typename T, int Dim = 1>
+class Vector;
+
+class enum_t;
+struct range_t;
+struct range2D_t;
+struct range_op_t;
+
+template <typename T>
+class accum_t;
+
+namespace _internal {
+
+template <typename T, typename U, vinstr_t instr, typename btype, int Dim, acc_choice acc>
+class bin_op;
+
+template <typename dest_t, mask_choice is_masked, int dim>
+struct assignment;
+
+template <typename dest_t, mask_choice is_masked, int dim = 1>
+struct resolve;
+
+template <mask_choice is_mask, acc_choice is_acc, int dim>
+struct kmr_func;
+
+inline void set_vl(size_t len);
+
+}  // namespace _internal
+
+}  // namespace KMR
+
+// Masked region marker; outside the namespace (see vector_mask_obj.hpp).
+struct vector_mask_obj;

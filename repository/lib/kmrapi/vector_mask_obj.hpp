@@ -1,0 +1,115 @@
+// Vector expression library: masked regions.
+//
+// A vector_mask_obj marks a masked region for its lifetime. Its constructor
+// sets up the mask from a condition vector (an opcode VCMV_LEZ ... VCMV_NZ,
+// by default the vector's cmv, tested on each element): mask position i is
+// enabled where the condition holds for element i. While any region is
+// alive (`nested` is non-zero) every assignment uses the masked
+// instructions, which compute and write only the enabled positions:
+//
+//     KMR_WHERE(d) {          // d.cmv is VCMV_NZ: where d[i] != 0
+//         a = a + 1;          // masked VADD
+//         KMR_WHERE(e, VCMV_GTZ) {
+//             b = 0;          // where d[i] != 0 and e[i] > 0
+//         }
+//         a = a * 2;          // where d[i] != 0 again
+//     }
+//
+// A region inside another narrows the enclosing mask (old mask AND the new
+// condition); its condition vector must have the enclosing mask's length.
+// It keeps a copy of the enclosing mask in `saved` (a byte vector on the
+// scratchpad stack) and restores it when it ends. Regions are scoped
+// objects: end them in reverse order of their construction, like vectors.
+// Masked instructions are one-dimensional, and every vector assigned inside
+// a region must be at least as long as the mask.
+#pragma once
+
+#include "fwd_declaration.hpp"
+#include "type_manipulation.hpp"
+
+namespace KMR {
+namespace _internal {
+
+// Mask setup mode for a condition vector of element type T (the mode only
+// selects the source width and signedness).
+template <typename T>
+inline kmrsim_vmode_t mask_setup_mode()
+{
+    using C = typename canonical<T>::type;
+    const bool is_signed = std::is_signed<C>::value;
+    switch (sizeof(C)) {
+    case 1:
+        return is_signed ? V_VVBBS : V_VVBBU;
+    case 2:
+        return is_signed ? V_VVHHS : V_VVHHU;
+    default:
+        return is_signed ? V_VVWWS : V_VVWWU;
+    }
+}
+
+}  // namespace _internal
+}  // namespace KMR
+
+struct vector_mask_obj {
+    // Number of masked regions alive; non-zero selects the masked
+    // instructions in every assignment.
+    static int nested;
+
+    // Lets a region be written as a one-pass loop (KMR_WHERE).
+    bool done_flag;
+
+    // The enclosing region's mask, for a region inside another; else null.
+    KMR::Vector<signed char, 1> *saved;
+
+    // A region where cond's own condition (cond.cmv) holds.
+    template <typename T>
+    explicit vector_mask_obj(const KMR::Vector<T, 1> &cond) : vector_mask_obj(cond, cond.cmv)
+    {
+    }
+
+    // A region where `condition` holds for the elements of cond.
+    template <typename T>
+    vector_mask_obj(const KMR::Vector<T, 1> &cond, vinstr_t condition);
+
+    ~vector_mask_obj();
+
+    vector_mask_obj(const vector_mask_obj &) = delete;
+    vector_mask_obj &operator=(const vector_mask_obj &) = delete;
+};
+
+// Runs the following statement (or block) once, as a masked region.
+#define KMR_WHERE(...)                                                                  \
+    for (vector_mask_obj kmr_where_region_(__VA_ARGS__); !kmr_where_region_.done_flag; \
+         kmr_where_region_.done_flag = true)
+
+template <typename T>
+vector_mask_obj::vector_mask_obj(const KMR::Vector<T, 1> &cond, vinstr_t condition)
+    : done_flag(false), saved(nullptr)
+{
+    const kmrsim_vmode_t mode = KMR::_internal::mask_setup_mode<T>();
+    if (nested == 0) {
+        KMR::_internal::set_vl(cond.size);
+        kmrsim_setup_mask(mode, condition, cond.data);
+    } else {
+        kmr_sim_t *const sim = get_the_kmrsim();
+        const int32_t enclosing_length = sim->mask_length;
+        KMR_VEC_ASSERT(static_cast<size_t>(enclosing_length)==cond.size);
+        // Copy the enclosing mask (the mask memory is a valid operand).
+        saved = new KMR::Vector<signed char, 1>(enclosing_length);
+        KMR::_internal::set_vl(cond.size);
+        kmrsim_1D_VVBBS(V_VVBBS, VMOV, saved->data, sim->mask_memory, nullptr);
+        kmrsim_setup_mask_masked(mode, condition, cond.data);
+    }
+    ++nested;
+}
+
+inline vector_mask_obj::~vector_mask_obj()
+{
+    --nested;
+    if (saved != nullptr) {
+        // Rebuild the enclosing mask from its copy: enabled where non-zero.
+        KMR::_internal::set_vl(saved->size);
+        kmrsim_setup_mask(V_VVBBS, VCMV_NZ, saved->data);
+        delete saved;
+    }
+}

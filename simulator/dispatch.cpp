@@ -7,6 +7,7 @@
 namespace kmrsim {
 
 int64_t accumulator = 0;
+bool whole_row_path_enabled = true;
 
 bool instruction_allowed(vinstr_t instr, bool masked)
 {

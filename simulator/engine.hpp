@@ -33,6 +33,10 @@ constexpr bool b_is_vector(int mode) { return mode == MODE_VV || mode == MODE_SV
 constexpr int accumulator_width = 40;
 extern int64_t accumulator;
 
+// When false, every instruction goes through the lane-group pipeline; the
+// tests use it to compare the whole-row path with the pipeline model.
+extern bool whole_row_path_enabled;
+
 // Which inputs a built-in opcode reads and whether it may cancel its write.
 struct op_info {
     bool reads_a_flag;
@@ -271,7 +275,7 @@ struct engine {
         // Accumulating rows write nothing until their end, so they never feed
         // back; custom functions always see real lane groups.
         const bool direct =
-            !c.custom && (c.acc || rows_independent(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c));
+            whole_row_path_enabled && !c.custom && (c.acc || rows_independent(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c));
 
         for (int32_t m = 0; m < M; ++m) {
             for (int32_t r = 0; r < R; ++r) {

@@ -26,13 +26,16 @@ bool instruction_allowed(vinstr_t instr, bool masked)
 void account_cycles(vinstr_t instr, int dim, int esize)
 {
     kmr_sim_t &s = sim();
-    const uint32_t vl = s.regs[REG_VL];
+    const uint64_t vl = s.regs[REG_VL];
     const uint32_t rows = s.regs[REG_ROWS];
     const uint32_t mats = s.regs[REG_MATS];
     uint32_t *cycles = s.stats.cycle_count[instr];
+    // Elements per cycle, (2^i * 4) / esize, is a power of two for the element
+    // sizes 1, 2 and 4, so the rounded-up division is a shift.
+    const int esize_log2 = esize >= 4 ? 2 : esize >= 2 ? 1 : 0;
     for (int i = 0; i < KMRSIM_NUM_CONFIGS; ++i) {
-        const uint32_t per_cycle = std::max(((1u << i) * 4u) / static_cast<uint32_t>(esize), 1u);
-        uint32_t c = static_cast<uint32_t>((uint64_t(vl) + per_cycle - 1) / per_cycle);
+        const int shift = std::max(i + 2 - esize_log2, 0);
+        uint32_t c = static_cast<uint32_t>((vl + (uint64_t(1) << shift) - 1) >> shift);
         if (dim >= 2)
             c *= rows;
         if (dim == 3)

@@ -1,8 +1,8 @@
 // The instruction engine: the strided traversal that cuts an instruction
 // into rows, the row engine that prepares each row's operands, the lane-group
-// executor with its write-back pipeline, and a whole-row path used when no
-// destination range can feed back into a source range (there the pipeline
-// cannot change any result, so the row is computed in long tight loops).
+// executor with its write-back pipeline, and a whole-row path for rows whose
+// results provably cannot depend on the write-back timing (there the row is
+// computed in long tight loops).
 //
 // One template, engine<D, S, Src>, serves every instruction: D is the
 // destination element type, S the computation type and Src the element type
@@ -52,8 +52,10 @@ constexpr std::array<op_info, sizeof...(I)> make_op_info(std::index_sequence<I..
                      element_op<int(I), int32_t>::reads_b_flag,
                      element_op<int(I), int32_t>::conditional}...}};
 }
-inline constexpr std::array<op_info, 24> builtin_op_info =
-    make_op_info(std::make_index_sequence<24>());
+inline constexpr std::array<op_info, 24> builtin_op_info = make_op_info(std::make_index_sequence<24>());
+
+// What a custom function may use: everything.
+inline constexpr op_info custom_op_info{true, true, true, true};
 
 // Enable value of an element that takes part: every byte 1.
 template <typename T>
@@ -94,14 +96,6 @@ struct memory_view {
     }
     bool holds(uintptr_t a, size_t bytes) const { return a >= base && a <= end && bytes <= end - a; }
     uintptr_t flag_of(uintptr_t a) const { return addr(flags) + (a - base); }
-
-    // Flag of the element of type E at a, as 0 or 1; elements outside the
-    // scratchpad (the mask memory) have no flag and read 0.
-    template <typename E, typename S>
-    S read_flag(uintptr_t a) const
-    {
-        return holds(a, sizeof(E)) ? S(load<E>(flag_of(a)) != 0) : S(0);
-    }
 };
 
 // Range check of an operand: the state's shared check, with lengths beyond
@@ -114,19 +108,40 @@ inline void check_range(uintptr_t a, int64_t len)
         verify_sp_range(ptr(a), len);
 }
 
-// Completes pending DMA over an operand range, then checks the range.
-inline void prepare_operand(uintptr_t a, int64_t len)
+// Completes pending DMA over an operand range, then checks the range. The
+// built-in completion routine has nothing to do on an empty queue, and the
+// range check cannot fail for a range inside the scratchpad, so those two
+// common cases skip the calls.
+inline void prepare_operand(const memory_view &mem, uintptr_t a, int64_t len)
 {
     const kmr_sim_t &s = sim();
-    if (s.dma_until_hook != nullptr)
-        s.dma_until_hook(ptr(a), static_cast<size_t>(std::max<int64_t>(len, 0)));
-    check_range(a, len);
+    const size_t bytes = static_cast<size_t>(std::max<int64_t>(len, 0));
+    if (s.dma_until_hook != nullptr && (s.dma_queue != nullptr || s.dma_until_hook != &_internal_do_dma_until))
+        s.dma_until_hook(ptr(a), bytes);
+    if (len < 0 || !mem.holds(a, bytes))
+        check_range(a, len);
 }
 
+// A growable byte buffer that keeps its storage between instructions.
+struct byte_buffer {
+    std::unique_ptr<uint8_t[]> data;
+    size_t size = 0;
+
+    uint8_t *reserve(size_t n)
+    {
+        if (n > size) {
+            size = std::max(n, size * 2);
+            data = std::make_unique<uint8_t[]>(size);
+        }
+        return data.get();
+    }
+};
+
 // Working storage of one executor instance: the operand arrays of a lane
-// group (or of a chunk of a row), and one result/flag/enable array triple
-// per ring-buffer slot. Sized once for the largest lane group (256 lanes of
-// 8-bit elements) and grown only if a larger group ever appears.
+// group (or of a chunk of a row), one result/flag/enable array triple per
+// ring-buffer slot, and copies of source rows. Sized once for the largest
+// lane group (256 lanes of 8-bit elements) and grown only if a larger group
+// or row ever appears.
 template <typename D, typename S>
 struct workspace {
     static constexpr size_t min_capacity = 1024;
@@ -137,7 +152,10 @@ struct workspace {
     std::unique_ptr<D[]> narrow_block;
     S *a = nullptr, *a_flag = nullptr, *b = nullptr, *b_flag = nullptr, *zero = nullptr;
     S *out[slots] = {}, *out_flag[slots] = {}, *enable[slots] = {};
+    bool all_enabled[slots] = {};
+    bool write_flags[slots] = {};
     D *narrowed = nullptr;
+    byte_buffer copy_a, copy_a_flag, copy_b, copy_b_flag, copy_mask;
 
     // Must only be called while no stage is queued.
     void ensure(size_t n)
@@ -170,8 +188,8 @@ struct span {
 
 // Computes the span of rows starting at base + m * s3 + r * s2; false when
 // the row offsets would wrap their 32-bit products (then no span is claimed).
-inline bool operand_span(uintptr_t base, int32_t s2, int32_t s3, int32_t rows, int32_t mats,
-                         int64_t row_bytes, span &out)
+inline bool operand_span(uintptr_t base, int32_t s2, int32_t s3, int32_t rows, int32_t mats, int64_t row_bytes,
+                         span &out)
 {
     const int64_t r2 = int64_t(rows - 1) * s2;
     const int64_t r3 = int64_t(mats - 1) * s3;
@@ -188,6 +206,59 @@ inline bool spans_overlap(const span &x, const span &y)
 {
     return x.lo < x.hi && y.lo < y.hi && x.lo < y.hi && y.lo < x.hi;
 }
+
+// How the whole-row path may read a source of a one-row instruction whose
+// range meets the destination's. Lane group j reads memory as it is after the
+// write-backs of groups 0 .. j-4. With equal element sizes and the source d
+// elements behind the destination, element k reads what element k - d writes,
+// in group floor(k/G) - floor((k-d)/G), which is ceil(d/G) or floor(d/G)
+// groups earlier:
+//   - d <= 0: the write comes at or after the read: the old value is seen;
+//   - ceil(d/G) <= 3: never visible: the old value is seen (read a copy);
+//   - floor(d/G) >= 4: always visible: the new value is seen (compute in
+//     chunks of at most d elements, so each chunk reads finished results);
+//   - otherwise it depends on the element: only the pipeline can tell.
+enum class source_access { live, copy, pipeline };
+
+struct row_plan {
+    bool direct = false;           // compute rows whole
+    source_access a = source_access::live;
+    source_access b = source_access::live;
+    source_access mask = source_access::live;
+    size_t chunk_limit = SIZE_MAX; // most elements per chunk
+};
+
+inline source_access classify_source(uintptr_t src, size_t src_size, uintptr_t dest, size_t dest_size, int64_t L,
+                                     int G, size_t &chunk_limit)
+{
+    const span ss{src, src + uintptr_t(L * int64_t(src_size))};
+    const span ds{dest, dest + uintptr_t(L * int64_t(dest_size))};
+    if (!spans_overlap(ss, ds))
+        return source_access::live;
+    if (src_size != dest_size)
+        return source_access::pipeline;
+    const intptr_t diff = static_cast<intptr_t>(src - dest);
+    if (diff % static_cast<intptr_t>(src_size) != 0)
+        return source_access::pipeline;
+    const int64_t delta = diff / static_cast<intptr_t>(src_size);
+    if (delta >= 0)
+        return source_access::live;
+    const int64_t d = -delta;
+    if ((d + G - 1) / G <= 3)
+        return source_access::copy;
+    if (d / G >= 4) {
+        chunk_limit = std::min(chunk_limit, static_cast<size_t>(d));
+        return source_access::live;
+    }
+    return source_access::pipeline;
+}
+
+// A source row as the whole-row path reads it: element values, and flag
+// memory (0 when the row has no flags: the mask memory, or a scalar).
+struct source_view {
+    uintptr_t values = 0;
+    uintptr_t flags = 0;
+};
 
 template <typename D, typename S, typename Src>
 struct engine {
@@ -209,6 +280,8 @@ struct engine {
         op_info info;
         unsigned frac;
         memory_view mem;
+        row_plan plan;
+        bool dest_flags;  // the current row's destination has flags (is not in the mask memory)
     };
 
     struct instance {
@@ -225,8 +298,8 @@ struct engine {
     }
 
     // Runs one instruction that the dispatch has admitted.
-    static void run(int dim, int mode, vinstr_t op, void *dest, const void *A, const void *B,
-                    bool masked, bool acc)
+    static void run(int dim, int mode, vinstr_t op, void *dest, const void *A, const void *B, bool masked,
+                    bool acc)
     {
         const kmr_sim_t &s = sim();
         instr_ctx c{};
@@ -242,6 +315,7 @@ struct engine {
             c.func = e.func;
             const int shift = (op - VCUSTOM) - e.first;
             c.opcode_select = (shift >= 0 && shift < 16) ? uint16_t(1u << shift) : 0;
+            c.info = custom_op_info;
         } else {
             c.loop_all = select_op_loop<S, true>(op);
             c.loop_some = select_op_loop<S, false>(op);
@@ -256,14 +330,21 @@ struct engine {
     static void kmrsim_strided_engine(int dim, uintptr_t dest, uintptr_t A, uintptr_t B, instr_ctx &c)
     {
         const kmr_sim_t &s = sim();
+        // Strides of the dimensions an instruction does not have cannot move
+        // anything (their only row or matrix has index 0), so they are left 0.
         const int32_t M = dim == 3 ? static_cast<int32_t>(s.regs[REG_MATS]) : 1;
-        const int32_t d3 = sign_extend_stride(s.regs[REG_ID3], s.reg_mask[REG_ID3]);
-        int32_t a3 = sign_extend_stride(s.regs[REG_IA3], s.reg_mask[REG_IA3]);
-        int32_t b3 = sign_extend_stride(s.regs[REG_IB3], s.reg_mask[REG_IB3]);
         const int32_t R = dim >= 2 ? static_cast<int32_t>(s.regs[REG_ROWS]) : 1;
-        const int32_t d2 = sign_extend_stride(s.regs[REG_ID2], s.reg_mask[REG_ID2]);
-        int32_t a2 = sign_extend_stride(s.regs[REG_IA2], s.reg_mask[REG_IA2]);
-        int32_t b2 = sign_extend_stride(s.regs[REG_IB2], s.reg_mask[REG_IB2]);
+        int32_t d3 = 0, a3 = 0, b3 = 0, d2 = 0, a2 = 0, b2 = 0;
+        if (dim == 3) {
+            d3 = sign_extend_stride(s.regs[REG_ID3], s.reg_mask[REG_ID3]);
+            a3 = sign_extend_stride(s.regs[REG_IA3], s.reg_mask[REG_IA3]);
+            b3 = sign_extend_stride(s.regs[REG_IB3], s.reg_mask[REG_IB3]);
+        }
+        if (dim >= 2) {
+            d2 = sign_extend_stride(s.regs[REG_ID2], s.reg_mask[REG_ID2]);
+            a2 = sign_extend_stride(s.regs[REG_IA2], s.reg_mask[REG_IA2]);
+            b2 = sign_extend_stride(s.regs[REG_IB2], s.reg_mask[REG_IB2]);
+        }
         if (!a_is_vector(c.mode))
             a2 = a3 = 0;
         if (!b_is_vector(c.mode))
@@ -272,17 +353,14 @@ struct engine {
             return;
 
         self().ws.ensure(static_cast<size_t>(c.G));
-        // Accumulating rows write nothing until their end, so they never feed
-        // back; custom functions always see real lane groups.
-        const bool direct =
-            whole_row_path_enabled && !c.custom && (c.acc || rows_independent(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c));
+        c.plan = make_plan(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c);
 
         for (int32_t m = 0; m < M; ++m) {
             for (int32_t r = 0; r < R; ++r) {
                 const uintptr_t rd = dest + row_offset(m, d3, r, d2);
                 const uintptr_t ra = A + row_offset(m, a3, r, a2);
                 const uintptr_t rb = B + row_offset(m, b3, r, b2);
-                kmrsim_group_engine(rd, ra, rb, c, m == 0 && r == 0, m == M - 1 && r == R - 1, direct);
+                kmrsim_group_engine(rd, ra, rb, c, m == 0 && r == 0, m == M - 1 && r == R - 1);
             }
         }
     }
@@ -295,58 +373,91 @@ struct engine {
         return static_cast<uintptr_t>(static_cast<intptr_t>(p3)) + static_cast<uintptr_t>(static_cast<intptr_t>(p2));
     }
 
-    // True when no element written by the instruction can be read by it at
-    // another position: every source span (values and, in parallel, flags;
-    // and the mask when masked) is disjoint from the destination span, or is
-    // the very same one-dimensional range element for element. Then the
-    // write-back timing cannot change any value read, and rows can be
-    // computed whole.
-    static bool rows_independent(uintptr_t dest, uintptr_t A, uintptr_t B, int32_t d2, int32_t d3,
-                                 int32_t a2, int32_t a3, int32_t b2, int32_t b3, int32_t R, int32_t M,
-                                 const instr_ctx &c)
+    // Decides whether rows may be computed whole. Custom functions always see
+    // real lane groups. Accumulating rows write nothing until their end, so
+    // they never feed back. Otherwise every source that the opcode reads (and
+    // the mask) must be unable to see a result of the same instruction at a
+    // position the pipeline would not show it: disjoint from the destination
+    // over all rows, or, in a one-row instruction, in one of the relations of
+    // classify_source that has a whole-row equivalent.
+    static row_plan make_plan(uintptr_t dest, uintptr_t A, uintptr_t B, int32_t d2, int32_t d3, int32_t a2,
+                              int32_t a3, int32_t b2, int32_t b3, int32_t R, int32_t M, const instr_ctx &c)
     {
+        row_plan plan;
+        if (!whole_row_path_enabled || c.custom)
+            return plan;
+        plan.direct = true;
+        if (c.acc)
+            return plan;
         const kmr_sim_t &s = sim();
         const int64_t L = c.masked ? s.mask_length : static_cast<int32_t>(s.regs[REG_VL]);
-        const bool one_row = R == 1 && M == 1;
+        const bool reads_a = a_is_vector(c.mode);
+        const bool reads_b = b_is_vector(c.mode) && (c.info.reads_b || c.info.reads_b_flag);
+        const uintptr_t mask = addr(s.mask_memory);
+
+        if (R == 1 && M == 1) {
+            auto classify = [&](uintptr_t src, size_t size) {
+                return classify_source(src, size, dest, sizeof(D), L, c.G, plan.chunk_limit);
+            };
+            if (reads_a)
+                plan.a = classify(A, sizeof(Src));
+            if (reads_b)
+                plan.b = classify(B, sizeof(Src));
+            if (c.masked)
+                plan.mask = classify(mask, 1);
+            plan.direct = plan.a != source_access::pipeline && plan.b != source_access::pipeline &&
+                          plan.mask != source_access::pipeline;
+            return plan;
+        }
+
         span ds;
         if (!operand_span(dest, d2, d3, R, M, L * int64_t(sizeof(D)), ds))
-            return false;
-        auto independent = [&](uintptr_t base, int32_t s2, int32_t s3, size_t elem) {
-            if (one_row && base == dest && elem == sizeof(D))
-                return true;
+            return row_plan{};
+        auto disjoint = [&](uintptr_t base, int32_t s2, int32_t s3, size_t elem) {
             span os;
             return operand_span(base, s2, s3, R, M, L * int64_t(elem), os) && !spans_overlap(ds, os);
         };
-        if (a_is_vector(c.mode) && !independent(A, a2, a3, sizeof(Src)))
-            return false;
-        if (b_is_vector(c.mode) && c.op != VMOV && !independent(B, b2, b3, sizeof(Src)))
-            return false;
-        if (c.masked && !independent(addr(s.mask_memory), 0, 0, 1))
-            return false;
-        return true;
+        if ((reads_a && !disjoint(A, a2, a3, sizeof(Src))) || (reads_b && !disjoint(B, b2, b3, sizeof(Src))) ||
+            (c.masked && !disjoint(mask, 0, 0, 1)))
+            return row_plan{};
+        return plan;
     }
 
     // One row: DMA completion and range checks on every operand, then the
     // lane groups (or the whole row at once), then the accumulated sum.
     static void kmrsim_group_engine(uintptr_t dest, uintptr_t A, uintptr_t B, instr_ctx &c, bool first_row,
-                                    bool last_row, bool direct)
+                                    bool last_row)
     {
         const kmr_sim_t &s = sim();
         accumulator = 0;
         const int32_t L = c.masked ? s.mask_length : static_cast<int32_t>(s.regs[REG_VL]);
-        prepare_operand(dest, c.acc ? int64_t(sizeof(D)) : int64_t(L) * int64_t(sizeof(D)));
+        const int64_t row_bytes = int64_t(L) * int64_t(sizeof(Src));
+        c.dest_flags = !mask_memory_contains(ptr(dest));
+        prepare_operand(c.mem, dest, c.acc ? int64_t(sizeof(D)) : int64_t(L) * int64_t(sizeof(D)));
         if (a_is_vector(c.mode))
-            prepare_operand(A, int64_t(L) * int64_t(sizeof(Src)));
+            prepare_operand(c.mem, A, row_bytes);
         if (b_is_vector(c.mode) && c.op != VMOV)
-            prepare_operand(B, int64_t(L) * int64_t(sizeof(Src)));
+            prepare_operand(c.mem, B, row_bytes);
 
-        if (direct) {
-            run_row(dest, A, B, c, L);
+        // Sources in the scratchpad have flags; anything else (a scalar, the
+        // enumeration, the mask memory) reads flag 0.
+        source_view a, b;
+        if (a_is_vector(c.mode)) {
+            a.values = A;
+            a.flags = c.mem.holds(A, size_t(std::max<int64_t>(row_bytes, 0))) ? c.mem.flag_of(A) : 0;
+        }
+        if (b_is_vector(c.mode) && c.op != VMOV) {
+            b.values = B;
+            b.flags = c.mem.holds(B, size_t(std::max<int64_t>(row_bytes, 0))) ? c.mem.flag_of(B) : 0;
+        }
+
+        if (c.plan.direct) {
+            run_row(dest, A, a, b, c, L);
         } else {
             const int G = c.G;
             for (int32_t offset = 0; offset < L; offset += G) {
                 const int valid = std::min(G, L - offset);
-                execute_lane_group(dest, A, B, c, G, valid, offset, offset == 0 && first_row,
+                execute_lane_group(dest, A, a, b, c, G, valid, offset, offset == 0 && first_row,
                                    last_row && int64_t(offset) + G >= L);
             }
         }
@@ -357,45 +468,49 @@ struct engine {
     // ---------------------------------------------------------------------
     // Lane-group executor with the write-back pipeline.
 
-    static void execute_lane_group(uintptr_t dest, uintptr_t A, uintptr_t B, instr_ctx &c, int G, int valid,
-                                   int offset, bool start, bool end)
+    static void execute_lane_group(uintptr_t dest, uintptr_t A, const source_view &a, const source_view &b,
+                                   instr_ctx &c, int G, int valid, int offset, bool start, bool end)
     {
         instance &in = self();
         workspace<D, S> &w = in.ws;
         const kmr_sim_t &s = sim();
-        const memory_view &mem = c.mem;
         const int slot = in.rb.next_slot();
         S *out = w.out[slot];
         S *out_flag = w.out_flag[slot];
         S *en = w.enable[slot];
-        const bool av = a_is_vector(c.mode);
-        const bool bv = b_is_vector(c.mode) && c.op != VMOV;
-        const S scalar = av ? S(0) : static_cast<S>(load<int32_t>(A));
 
-        for (int i = 0; i < valid; ++i) {
-            const int idx = offset + i;
-            if (c.custom) {
-                const uintptr_t dp = dest + uintptr_t(idx) * sizeof(D);
-                out[i] = static_cast<S>(load<D>(dp));
-                out_flag[i] = mem.read_flag<D, S>(dp);
+        if (c.custom) {
+            const uintptr_t dp = dest + uintptr_t(offset) * sizeof(D);
+            const bool dest_has_flags = c.mem.holds(dp, size_t(valid) * sizeof(D));
+            for (int i = 0; i < valid; ++i) {
+                out[i] = static_cast<S>(load<D>(dp + uintptr_t(i) * sizeof(D)));
+                out_flag[i] = dest_has_flags ? S(load<D>(c.mem.flag_of(dp) + uintptr_t(i) * sizeof(D)) != 0) : S(0);
             }
-            if (av) {
-                const uintptr_t ap = A + uintptr_t(idx) * sizeof(Src);
-                w.a[i] = static_cast<S>(load<Src>(ap));
-                w.a_flag[i] = mem.read_flag<Src, S>(ap);
-            } else {
+        }
+        if (a.values != 0) {
+            read_group(a, offset, valid, w.a, c.info.reads_a_flag ? w.a_flag : nullptr);
+        } else {
+            const S scalar = static_cast<S>(load<int32_t>(A));
+            for (int i = 0; i < valid; ++i) {
                 w.a[i] = scalar;
                 w.a_flag[i] = 0;
             }
-            if (bv) {
-                const uintptr_t bp = B + uintptr_t(idx) * sizeof(Src);
-                w.b[i] = static_cast<S>(load<Src>(bp));
-                w.b_flag[i] = mem.read_flag<Src, S>(bp);
-            } else {
-                w.b[i] = static_cast<S>(idx);
+        }
+        if (b.values != 0) {
+            read_group(b, offset, valid, c.info.reads_b ? w.b : nullptr, c.info.reads_b_flag ? w.b_flag : nullptr);
+        } else {
+            for (int i = 0; i < valid; ++i) {
+                w.b[i] = static_cast<S>(offset + i);
                 w.b_flag[i] = 0;
             }
-            en[i] = (c.masked && s.mask_memory[idx] == 0) ? S(0) : ones;
+        }
+        if (c.masked) {
+            const uint8_t *mask = s.mask_memory + offset;
+            for (int i = 0; i < valid; ++i)
+                en[i] = mask[i] != 0 ? ones : S(0);
+        } else {
+            for (int i = 0; i < valid; ++i)
+                en[i] = ones;
         }
         for (int i = valid; i < G; ++i)
             en[i] = 0;
@@ -404,9 +519,9 @@ struct engine {
         if (c.custom) {
             group_dest = call_custom(c, group_dest, start, end, w, out, out_flag, en);
             if (!c.acc)
-                check_custom_writes(c, group_dest, dest + uintptr_t(offset) * sizeof(D), G, valid, en);
+                check_custom_writes(group_dest, dest + uintptr_t(offset) * sizeof(D), G, valid, en);
         } else {
-            c.loop_some(size_t(G), w.a, w.a_flag, w.b, w.b_flag, out, out_flag, en, c.frac);
+            c.loop_some(size_t(valid), w.a, w.a_flag, w.b, w.b_flag, out, out_flag, en, c.frac);
         }
 
         if (c.acc) {
@@ -421,22 +536,45 @@ struct engine {
             for (int i = 0; i < G; ++i)
                 out[i] = static_cast<S>(w.narrowed[i]);
         }
+        w.all_enabled[slot] = !c.custom && !c.masked && !c.info.conditional && valid == G;
+        w.write_flags[slot] =
+            group_dest == dest + uintptr_t(offset) * sizeof(D) ? c.dest_flags : !mask_memory_contains(ptr(group_dest));
         in.rb.put(stage{out, out_flag, static_cast<D *>(ptr(group_dest)), en});
-        while (in.rb.full() || (end && !in.rb.empty()))
-            write_back(in.rb.get(), G, mem);
+        while (in.rb.full() || (end && !in.rb.empty())) {
+            const int oldest = in.rb.tail;
+            write_back(in.rb.get(), G, c.mem, w.all_enabled[oldest], w.write_flags[oldest]);
+        }
     }
 
-    static void write_back(const stage &st, int G, const memory_view &mem)
+    // Reads one lane group of a source: values (if wanted) and flags as 0/1
+    // (if wanted).
+    static void read_group(const source_view &src, int offset, int valid, S *values, S *flags)
+    {
+        const uintptr_t p = src.values + uintptr_t(offset) * sizeof(Src);
+        if (values != nullptr)
+            for (int i = 0; i < valid; ++i)
+                values[i] = static_cast<S>(load<Src>(p + uintptr_t(i) * sizeof(Src)));
+        if (flags != nullptr) {
+            if (src.flags != 0) {
+                const uintptr_t f = src.flags + uintptr_t(offset) * sizeof(Src);
+                for (int i = 0; i < valid; ++i)
+                    flags[i] = S(load<Src>(f + uintptr_t(i) * sizeof(Src)) != 0);
+            } else {
+                std::fill_n(flags, valid, S(0));
+            }
+        }
+    }
+
+    static void write_back(const stage &st, int G, const memory_view &mem, bool all_enabled, bool write_flags)
     {
         const uintptr_t d = addr(st.dest);
-        const bool flags = !mask_memory_contains(st.dest);
+        const uintptr_t f = write_flags ? mem.flag_of(d) : 0;
         for (int i = 0; i < G; ++i) {
-            if (st.enable[i] == 0)
+            if (!all_enabled && st.enable[i] == 0)
                 continue;
-            const uintptr_t p = d + uintptr_t(i) * sizeof(D);
-            store<D>(p, static_cast<D>(st.result[i]));
-            if (flags)
-                store<D>(mem.flag_of(p), static_cast<D>(st.flag[i]));
+            store<D>(d + uintptr_t(i) * sizeof(D), static_cast<D>(st.result[i]));
+            if (write_flags)
+                store<D>(f + uintptr_t(i) * sizeof(D), static_cast<D>(st.flag[i]));
         }
     }
 
@@ -466,8 +604,7 @@ struct engine {
     // A custom function may redirect its lane group or enable positions past
     // the row's end; the range that will really be written is checked before
     // anything of it is queued.
-    static void check_custom_writes(const instr_ctx &, uintptr_t group_dest, uintptr_t checked_dest, int G,
-                                    int valid, const S *en)
+    static void check_custom_writes(uintptr_t group_dest, uintptr_t checked_dest, int G, int valid, const S *en)
     {
         int last = -1;
         for (int i = G - 1; i >= 0; --i) {
@@ -482,64 +619,85 @@ struct engine {
     }
 
     // ---------------------------------------------------------------------
-    // Whole-row computation, in chunks of the workspace's capacity.
+    // Whole-row computation, in chunks.
 
-    static void run_row(uintptr_t dest, uintptr_t A, uintptr_t B, const instr_ctx &c, int32_t L)
+    // Copies a source row that must be read as it was before the instruction.
+    static source_view copy_source(const source_view &src, size_t bytes, byte_buffer &values, byte_buffer &flags)
+    {
+        source_view copy;
+        copy.values = addr(values.reserve(bytes));
+        std::memcpy(ptr(copy.values), ptr(src.values), bytes);
+        if (src.flags != 0) {
+            copy.flags = addr(flags.reserve(bytes));
+            std::memcpy(ptr(copy.flags), ptr(src.flags), bytes);
+        }
+        return copy;
+    }
+
+    static void run_row(uintptr_t dest, uintptr_t A, source_view a, source_view b, const instr_ctx &c, int32_t L)
     {
         if (L <= 0)
             return;
         workspace<D, S> &w = self().ws;
         const kmr_sim_t &s = sim();
         const memory_view &mem = c.mem;
-        const size_t chunk = w.cap;
-        const bool av = a_is_vector(c.mode);
-        const bool bv = b_is_vector(c.mode);
+        const size_t row_bytes = size_t(L) * sizeof(Src);
+        if (c.plan.a == source_access::copy)
+            a = copy_source(a, row_bytes, w.copy_a, w.copy_a_flag);
+        if (c.plan.b == source_access::copy)
+            b = copy_source(b, row_bytes, w.copy_b, w.copy_b_flag);
+        const uint8_t *mask = s.mask_memory;
+        if (c.masked && c.plan.mask == source_access::copy) {
+            uint8_t *m = w.copy_mask.reserve(size_t(L));
+            std::memcpy(m, mask, size_t(L));
+            mask = m;
+        }
+
+        const size_t chunk = std::min(w.cap, c.plan.chunk_limit);
         const bool use_enable = c.masked || c.info.conditional;
-        const bool dest_flags = !mask_memory_contains(ptr(dest));
-        S *out = w.out[0];
-        S *out_flag = w.out_flag[0];
+        const bool dest_flags = c.dest_flags;
+        // Results may be computed straight into the destination and its flags
+        // when nothing needs narrowing or an enable test.
+        const bool write_in_place = !c.acc && !use_enable && dest_flags && std::is_same_v<D, S> &&
+                                    dest % alignof(S) == 0 && mem.flag_of(dest) % alignof(S) == 0;
         S *en = w.enable[0];
         const S *a_flag = w.zero;
         const S *b_flag = w.zero;
-        if (!av) {
-            const S scalar = static_cast<S>(load<int32_t>(A));
-            std::fill_n(w.a, std::min<size_t>(chunk, size_t(L)), scalar);
-        }
+        if (a.values == 0)
+            std::fill_n(w.a, std::min(chunk, size_t(L)), static_cast<S>(load<int32_t>(A)));
 
         for (size_t base = 0; base < size_t(L); base += chunk) {
             const size_t n = std::min(chunk, size_t(L) - base);
-            if (av) {
-                const uintptr_t ap = A + base * sizeof(Src);
-                load_values(ap, n, w.a);
-                if (c.info.reads_a_flag) {
-                    load_flags(mem, ap, n, w.a_flag);
-                    a_flag = w.a_flag;
-                }
+            const S *av = w.a;
+            const S *bv = w.b;
+            if (a.values != 0) {
+                av = source_values(a.values + base * sizeof(Src), n, w.a);
+                if (c.info.reads_a_flag)
+                    a_flag = source_flags(a, base, n, w.a_flag);
             }
-            if (bv) {
-                const uintptr_t bp = B + base * sizeof(Src);
+            if (b.values != 0) {
                 if (c.info.reads_b)
-                    load_values(bp, n, w.b);
-                if (c.info.reads_b_flag) {
-                    load_flags(mem, bp, n, w.b_flag);
-                    b_flag = w.b_flag;
-                }
-            } else if (c.info.reads_b) {
+                    bv = source_values(b.values + base * sizeof(Src), n, w.b);
+                if (c.info.reads_b_flag)
+                    b_flag = source_flags(b, base, n, w.b_flag);
+            } else if (c.info.reads_b && !b_is_vector(c.mode)) {
                 for (size_t i = 0; i < n; ++i)
                     w.b[i] = static_cast<S>(base + i);
             }
 
+            const uintptr_t d = dest + base * sizeof(D);
+            S *out = write_in_place ? static_cast<S *>(ptr(d)) : w.out[0];
+            S *out_flag = write_in_place ? static_cast<S *>(ptr(mem.flag_of(d))) : w.out_flag[0];
             if (use_enable) {
                 if (c.masked) {
-                    const uint8_t *mask = s.mask_memory + base;
                     for (size_t i = 0; i < n; ++i)
-                        en[i] = mask[i] != 0 ? ones : S(0);
+                        en[i] = mask[base + i] != 0 ? ones : S(0);
                 } else {
                     std::fill_n(en, n, ones);
                 }
-                c.loop_some(n, w.a, a_flag, w.b, b_flag, out, out_flag, en, c.frac);
+                c.loop_some(n, av, a_flag, bv, b_flag, out, out_flag, en, c.frac);
             } else {
-                c.loop_all(n, w.a, a_flag, w.b, b_flag, out, out_flag, en, c.frac);
+                c.loop_all(n, av, a_flag, bv, b_flag, out, out_flag, en, c.frac);
             }
 
             if (c.acc) {
@@ -552,28 +710,36 @@ struct engine {
                         sum += static_cast<int64_t>(out[i]);
                 }
                 accumulator += sum;
-                continue;
+            } else if (!write_in_place) {
+                store_results(d, n, c, w, out, out_flag, use_enable ? en : nullptr, dest_flags);
             }
-            store_results(dest + base * sizeof(D), n, c, w, out, out_flag, use_enable ? en : nullptr, dest_flags);
         }
     }
 
-    static void load_values(uintptr_t p, size_t n, S *to)
+    // Values of a source chunk as an S array: the scratchpad itself when the
+    // element types agree and the address is aligned, else a converted copy.
+    static const S *source_values(uintptr_t p, size_t n, S *to)
     {
+        if constexpr (std::is_same_v<Src, S>) {
+            if (p % alignof(S) == 0)
+                return static_cast<const S *>(ptr(p));
+        }
         for (size_t i = 0; i < n; ++i)
             to[i] = static_cast<S>(load<Src>(p + i * sizeof(Src)));
+        return to;
     }
 
-    static void load_flags(const memory_view &mem, uintptr_t p, size_t n, S *to)
+    // Flags of a source chunk, as 0 or 1.
+    static const S *source_flags(const source_view &src, size_t base, size_t n, S *to)
     {
-        if (mem.holds(p, n * sizeof(Src))) {
-            const uintptr_t f = mem.flag_of(p);
-            for (size_t i = 0; i < n; ++i)
-                to[i] = S(load<Src>(f + i * sizeof(Src)) != 0);
-        } else {
-            for (size_t i = 0; i < n; ++i)
-                to[i] = mem.read_flag<Src, S>(p + i * sizeof(Src));
+        if (src.flags == 0) {
+            std::fill_n(to, n, S(0));
+            return to;
         }
+        const uintptr_t f = src.flags + base * sizeof(Src);
+        for (size_t i = 0; i < n; ++i)
+            to[i] = S(load<Src>(f + i * sizeof(Src)) != 0);
+        return to;
     }
 
     static void store_results(uintptr_t d, size_t n, const instr_ctx &c, workspace<D, S> &w, const S *out,
@@ -611,8 +777,8 @@ struct engine {
     {
         const int64_t sum = accumulator;
         const uint64_t top = static_cast<uint64_t>(sum) >> accumulator_width;
-        const int64_t wrapped = static_cast<int64_t>(static_cast<uint64_t>(sum) << (64 - accumulator_width)) >>
-                                (64 - accumulator_width);
+        const int64_t wrapped =
+            static_cast<int64_t>(static_cast<uint64_t>(sum) << (64 - accumulator_width)) >> (64 - accumulator_width);
         if ((static_cast<uint64_t>(wrapped) >> accumulator_width) != top)
             std::fprintf(stderr, "Warning: %dbit accumulator has overflowed\n", accumulator_width);
         accumulator = wrapped;
@@ -639,7 +805,7 @@ struct engine {
         }
         check_range(dest, int64_t(sizeof(D)));
         store<D>(dest, value);
-        if (!mask_memory_contains(ptr(dest)))
+        if (c.dest_flags)
             store<D>(c.mem.flag_of(dest), flag);
     }
 };

@@ -29,20 +29,20 @@ public:
     static constexpr int slots = Capacity + 1;
 
     bool empty() const { return head == tail; }
-    bool full() const { return (head + 1) % slots == tail; }
+    bool full() const { return advance(head) == tail; }
 
     void put(const Stage &stage)
     {
         KMRSIM_ASSERT(!full(), "!full()", __PRETTY_FUNCTION__);
         buffer[head] = stage;
-        head = (head + 1) % slots;
+        head = advance(head);
     }
 
     Stage get()
     {
         KMRSIM_ASSERT(!empty(), "!empty()", __PRETTY_FUNCTION__);
         Stage stage = buffer[tail];
-        tail = (tail + 1) % slots;
+        tail = advance(tail);
         return stage;
     }
 
@@ -53,6 +53,9 @@ public:
     int32_t tail = 0;
 
 private:
+    // (i + 1) mod slots, without a division.
+    static int32_t advance(int32_t i) { return i + 1 == slots ? 0 : i + 1; }
+
     Stage buffer[slots] = {};
 };
 

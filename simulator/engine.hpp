@@ -413,12 +413,22 @@ struct engine {
         span ds;
         if (!operand_span(dest, d2, d3, R, M, L * int64_t(sizeof(D)), ds))
             return row_plan{};
-        auto disjoint = [&](uintptr_t base, int32_t s2, int32_t s3, size_t elem) {
+        // Destination rows that do not overlap one another: then a source that
+        // is the destination itself, row for row and element for element, only
+        // ever reads an element before that same element is written.
+        const int64_t dest_row_bytes = L * int64_t(sizeof(D));
+        const int64_t step2 = d2 < 0 ? -int64_t(d2) : int64_t(d2);
+        const int64_t step3 = d3 < 0 ? -int64_t(d3) : int64_t(d3);
+        const bool rows_apart = (R == 1 || step2 >= dest_row_bytes) &&
+                                (M == 1 || step3 >= step2 * (R - 1) + dest_row_bytes);
+        auto independent = [&](uintptr_t base, int32_t s2, int32_t s3, size_t elem) {
+            if (rows_apart && base == dest && s2 == d2 && s3 == d3 && elem == sizeof(D))
+                return true;
             span os;
             return operand_span(base, s2, s3, R, M, L * int64_t(elem), os) && !spans_overlap(ds, os);
         };
-        if ((reads_a && !disjoint(A, a2, a3, sizeof(Src))) || (reads_b && !disjoint(B, b2, b3, sizeof(Src))) ||
-            (c.masked && !disjoint(mask, 0, 0, 1)))
+        if ((reads_a && !independent(A, a2, a3, sizeof(Src))) || (reads_b && !independent(B, b2, b3, sizeof(Src))) ||
+            (c.masked && !independent(mask, 0, 0, 1)))
             return row_plan{};
         return plan;
     }

@@ -1,0 +1,403 @@
+// Simulation speed. Each case runs the simulator and, beside it in the same
+// binary, a plain native loop that computes the same values and flags; the
+// table at the end gives nanoseconds per element for both and their ratio.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "kmr_api.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Cases: a simulator run and its native twin over the same number of
+// elements.
+
+struct bench_case {
+    std::string name;
+    int64_t elements;                // elements per iteration
+    std::function<void()> setup;     // puts the simulator in the case's state
+    std::function<void()> simulate;  // one iteration on the simulator
+    std::function<void()> native;    // the same work as a plain loop
+};
+
+std::vector<bench_case> &cases()
+{
+    static std::vector<bench_case> all;
+    return all;
+}
+
+// Host-side arrays for the native loops.
+struct host_arrays {
+    std::vector<int32_t> a, b, out, flag;
+    std::vector<int8_t> out8, flag8;
+    std::vector<int16_t> out16, flag16;
+    std::vector<uint8_t> mask;
+    explicit host_arrays(size_t n)
+        : a(n), b(n), out(n + 16), flag(n + 16), out8(n), flag8(n), out16(n), flag16(n), mask(n)
+    {
+        for (size_t i = 0; i < n; ++i) {
+            a[i] = int32_t(i * 2654435761u);
+            b[i] = int32_t(i * 40503u + 7);
+            mask[i] = i % 2 == 0;
+        }
+    }
+};
+
+host_arrays &host()
+{
+    static host_arrays h(1 << 16);
+    return h;
+}
+
+inline int32_t add_overflow_flag(int32_t a, int32_t b, int32_t r) { return ((a ^ r) & (b ^ r)) < 0; }
+
+void native_vadd(size_t n)
+{
+    host_arrays &h = host();
+    for (size_t i = 0; i < n; ++i) {
+        const int32_t r = int32_t(uint32_t(h.a[i]) + uint32_t(h.b[i]));
+        h.out[i] = r;
+        h.flag[i] = add_overflow_flag(h.a[i], h.b[i], r);
+    }
+    benchmark::ClobberMemory();
+}
+
+void native_vmul_scalar(size_t n, int32_t s)
+{
+    host_arrays &h = host();
+    for (size_t i = 0; i < n; ++i) {
+        const int32_t r = int32_t(uint32_t(s) * uint32_t(h.b[i]));
+        h.out[i] = r;
+        h.flag[i] = ((r ^ s ^ h.b[i]) < 0);
+    }
+    benchmark::ClobberMemory();
+}
+
+template <typename D>
+void native_vadd_narrow(size_t n, std::vector<D> &out, std::vector<D> &flag)
+{
+    host_arrays &h = host();
+    for (size_t i = 0; i < n; ++i) {
+        const int32_t r = int32_t(uint32_t(h.a[i]) + uint32_t(h.b[i]));
+        out[i] = D(r);
+        flag[i] = D(add_overflow_flag(h.a[i], h.b[i], r));
+    }
+    benchmark::ClobberMemory();
+}
+
+// Scratchpad vectors of the simulator cases.
+struct sim_arrays {
+    int32_t *a, *b, *c;
+    int8_t *c8;
+    int16_t *c16;
+};
+
+sim_arrays sim_setup(int lanes, uint32_t vl)
+{
+    kmrsim_init(lanes, 1024, 1024, 6, 5, 4);
+    kmrsim_set_dma_type(0);
+    const size_t n = 1 << 16;
+    sim_arrays s;
+    s.a = static_cast<int32_t *>(kmr_sp_malloc_nodebug(n * 4));
+    s.b = static_cast<int32_t *>(kmr_sp_malloc_nodebug(n * 4));
+    s.c = static_cast<int32_t *>(kmr_sp_malloc_nodebug(n * 4 + 4096));
+    s.c8 = static_cast<int8_t *>(kmr_sp_malloc_nodebug(n));
+    s.c16 = static_cast<int16_t *>(kmr_sp_malloc_nodebug(n * 2));
+    for (size_t i = 0; i < n; ++i) {
+        s.a[i] = host().a[i];
+        s.b[i] = host().b[i];
+    }
+    kmr_set_vl(int(vl));
+    return s;
+}
+
+sim_arrays arrays;  // of the case being run
+
+void add(std::string name, int64_t elements, std::function<void()> setup, std::function<void()> simulate,
+         std::function<void()> native)
+{
+    cases().push_back({std::move(name), elements, std::move(setup), std::move(simulate), std::move(native)});
+}
+
+void custom_add(kmrsim_custom_args *args)
+{
+    // A word lane group: out = a + b with the add flags.
+    const int32_t *a = static_cast<const int32_t *>(args->a);
+    const int32_t *b = static_cast<const int32_t *>(args->b);
+    int32_t *out = static_cast<int32_t *>(args->out);
+    int32_t *flag = static_cast<int32_t *>(args->out_flag);
+    for (int i = 0; i < 4; ++i) {
+        out[i] = int32_t(uint32_t(a[i]) + uint32_t(b[i]));
+        flag[i] = add_overflow_flag(a[i], b[i], out[i]);
+    }
+}
+
+void define_cases()
+{
+    // 1, 2: word VADD VV over lanes and vector lengths.
+    for (int lanes : {4, 64, 256}) {
+        for (uint32_t vl : {64u, 1024u, 4096u}) {
+            if (lanes != 4 && vl != 4096)
+                continue;
+            add("VADD.VVWWS lanes=" + std::to_string(lanes) + " VL=" + std::to_string(vl), vl,
+                [=] { arrays = sim_setup(lanes, vl); },
+                [] { kmrsim_1D_VVWWS(V_VVWWS, VADD, arrays.c, arrays.a, arrays.b); }, [=] { native_vadd(vl); });
+        }
+    }
+    // 3: other forms and widths.
+    add("VMUL.SVWWS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
+        [] { kmrsim_1D_SVWWS(V_SVWWS, VMUL, arrays.c, 3, arrays.b); }, [] { native_vmul_scalar(4096, 3); });
+    add("VADD.VEWWS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
+        [] { kmrsim_1D_VEWWS(V_VEWWS, VADD, arrays.c, arrays.a, 0); }, [] {
+            host_arrays &h = host();
+            for (size_t i = 0; i < 4096; ++i) {
+                const int32_t r = int32_t(uint32_t(h.a[i]) + uint32_t(i));
+                h.out[i] = r;
+                h.flag[i] = add_overflow_flag(h.a[i], int32_t(i), r);
+            }
+            benchmark::ClobberMemory();
+        });
+    add("VADD.SEWWS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
+        [] { kmrsim_1D_SEWWS(V_SEWWS, VADD, arrays.c, 1, 0); }, [] {
+            host_arrays &h = host();
+            for (size_t i = 0; i < 4096; ++i) {
+                const int32_t r = int32_t(1u + uint32_t(i));
+                h.out[i] = r;
+                h.flag[i] = add_overflow_flag(1, int32_t(i), r);
+            }
+            benchmark::ClobberMemory();
+        });
+    add("VADD.VVWBS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
+        [] { kmrsim_1D_VVWBS(V_VVWBS, VADD, arrays.c8, arrays.a, arrays.b); },
+        [] { native_vadd_narrow(4096, host().out8, host().flag8); });
+    add("VADD.VVWHS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
+        [] { kmrsim_1D_VVWHS(V_VVWHS, VADD, arrays.c16, arrays.a, arrays.b); },
+        [] { native_vadd_narrow(4096, host().out16, host().flag16); });
+
+    // 4: overlapping VMOV (the pipeline decides the result: a clean shift).
+    for (int shift : {1, 4}) {
+        add("VMOV dest=src+" + std::to_string(shift) + " VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
+            [=] { kmrsim_1D_VVWWS(V_VVWWS, VMOV, arrays.c + shift, arrays.c, 0); }, [=] {
+                host_arrays &h = host();
+                std::memmove(h.out.data() + shift, h.out.data(), 4096 * 4);
+                std::memmove(h.flag.data() + shift, h.flag.data(), 4096 * 4);
+                benchmark::ClobberMemory();
+            });
+    }
+
+    // 5: 2D and 3D instructions.
+    add("VADD.2D 64x64", 64 * 64, [] {
+            arrays = sim_setup(4, 64);
+            KMR_SET_VL(3, 64, 256);
+            KMR_SET_VL(4, 256, 256);
+        },
+        [] { kmrsim_2D_VVWWS(V_VVWWS, VADD, arrays.c, arrays.a, arrays.b); }, [] { native_vadd(64 * 64); });
+    add("VADD.3D 8x8x64", 8 * 8 * 64, [] {
+            arrays = sim_setup(4, 64);
+            KMR_SET_VL(3, 8, 256);
+            KMR_SET_VL(4, 256, 256);
+            KMR_SET_VL3D(3, 8, 2048);
+            KMR_SET_VL3D(4, 2048, 2048);
+        },
+        [] { kmrsim_3D_VVWWS(V_VVWWS, VADD, arrays.c, arrays.a, arrays.b); }, [] { native_vadd(8 * 8 * 64); });
+
+    // 6: masks.
+    add("masked VADD.VVBBS half mask VL=1024", 1024, [] {
+            arrays = sim_setup(4, 1024);
+            int8_t *m = reinterpret_cast<int8_t *>(arrays.a);
+            for (int i = 0; i < 1024; ++i)
+                m[i] = int8_t(i % 2);
+            kmrsim_setup_mask(V_VVBBS, VCMV_NZ, m);
+        },
+        [] {
+            kmrsim_masked_1D_VVBBS(V_VVBBS, VADD, arrays.c8, reinterpret_cast<int8_t *>(arrays.b),
+                                   reinterpret_cast<int8_t *>(arrays.b) + 1024);
+        },
+        [] {
+            host_arrays &h = host();
+            const int8_t *x = reinterpret_cast<const int8_t *>(h.b.data());
+            for (size_t i = 0; i < 1024; ++i) {
+                if (h.mask[i]) {
+                    const int8_t r = int8_t(uint8_t(x[i]) + uint8_t(x[i + 1024]));
+                    h.out8[i] = r;
+                    h.flag8[i] = int8_t(((x[i] ^ r) & (x[i + 1024] ^ r)) < 0);
+                }
+            }
+            benchmark::ClobberMemory();
+        });
+    add("mask setup VCMV_NZ word VL=1024", 1024, [] { arrays = sim_setup(4, 1024); },
+        [] { kmrsim_setup_mask(V_VVWWS, VCMV_NZ, arrays.b); }, [] {
+            host_arrays &h = host();
+            for (size_t i = 0; i < 1024; ++i)
+                h.mask[i] = h.b[i] != 0;
+            benchmark::ClobberMemory();
+        });
+
+    // 7: accumulation.
+    add("acc VADD.VVWWS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
+        [] { kmrsim_acc_1D_VVWWS(V_VVWWS, VADD, arrays.c, arrays.a, arrays.b); }, [] {
+            host_arrays &h = host();
+            int64_t sum = 0;
+            for (size_t i = 0; i < 4096; ++i)
+                sum += int32_t(uint32_t(h.a[i]) + uint32_t(h.b[i]));
+            h.out[0] = int32_t(sum);
+            benchmark::ClobberMemory();
+        });
+
+    // 8: a custom instruction.
+    add("VCUSTOM0 word add VL=4096", 4096, [] {
+            arrays = sim_setup(4, 4096);
+            kmrsim_set_custom_instruction(0, 1, 4, custom_add);
+        },
+        [] { kmrsim_1D_VVWWS(V_VVWWS, VCUSTOM0, arrays.c, arrays.a, arrays.b); }, [] { native_vadd(4096); });
+
+    // 9: DMA, 64 KB in and out in 64 requests, completed by an instruction
+    // touching each block or by a sync.
+    static std::vector<uint8_t> host_in(65536, 7), host_out(65536);
+    add("DMA 64KB in+out, completed by instructions", 2 * 65536, [] { arrays = sim_setup(4, 128); },
+        [] {
+            uint8_t *sp = reinterpret_cast<uint8_t *>(arrays.a);
+            for (int k = 0; k < 64; ++k)
+                sim_dma_to_vector(sp + k * 1024, host_in.data() + k * 1024, 1024);
+            // Each VMOV reads the first half of a block: the transfer is
+            // completed that far, and the rest by the sync.
+            for (int k = 0; k < 64; ++k)
+                kmrsim_1D_VVWWS(V_VVWWS, VMOV, arrays.c + k * 256, sp + k * 1024, 0);
+            for (int k = 0; k < 64; ++k)
+                sim_dma_to_host(host_out.data() + k * 1024, sp + k * 1024, 1024);
+            kmr_sync();
+        },
+        [] {
+            std::memcpy(host_out.data(), host_in.data(), 65536);
+            std::memcpy(host_in.data(), host_out.data(), 65536);
+            benchmark::ClobberMemory();
+        });
+    add("DMA 64KB in+out, completed by kmr_sync", 2 * 65536, [] { arrays = sim_setup(4, 256); },
+        [] {
+            uint8_t *sp = reinterpret_cast<uint8_t *>(arrays.a);
+            for (int k = 0; k < 64; ++k)
+                sim_dma_to_vector(sp + k * 1024, host_in.data() + k * 1024, 1024);
+            kmr_sync();
+            for (int k = 0; k < 64; ++k)
+                sim_dma_to_host(host_out.data() + k * 1024, sp + k * 1024, 1024);
+            kmr_sync();
+        },
+        [] {
+            std::memcpy(host_out.data(), host_in.data(), 65536);
+            std::memcpy(host_in.data(), host_out.data(), 65536);
+            benchmark::ClobberMemory();
+        });
+
+    // 10: a 3x3 box filter over a 128x128 byte image with 2D instructions:
+    // nine byte adds of 126 rows x 126 elements.
+    add("3x3 filter 128x128 bytes (9 2D instructions)", 126 * 126 * 9, [] {
+            arrays = sim_setup(4, 126);
+            KMR_SET_VL(3, 126, 128);
+            KMR_SET_VL(4, 128, 128);
+            uint8_t *img = reinterpret_cast<uint8_t *>(arrays.a);
+            for (int i = 0; i < 128 * 128; ++i)
+                img[i] = uint8_t(i * 31);
+        },
+        [] {
+            int8_t *img = reinterpret_cast<int8_t *>(arrays.a);
+            int8_t *out = arrays.c8;
+            kmrsim_2D_VVBBS(V_VVBBS, VMOV, out, img, 0);
+            for (int t = 1; t < 9; ++t)
+                kmrsim_2D_VVBBS(V_VVBBS, VADD, out, out, img + (t / 3) * 128 + t % 3);
+        },
+        [] {
+            host_arrays &h = host();
+            const int8_t *img = reinterpret_cast<const int8_t *>(h.a.data());
+            for (int r = 0; r < 126; ++r)
+                for (int c = 0; c < 126; ++c) {
+                    int8_t acc = img[r * 128 + c];
+                    int8_t f = 0;
+                    for (int t = 1; t < 9; ++t) {
+                        const int8_t x = img[(r + t / 3) * 128 + c + t % 3];
+                        const int8_t s = int8_t(uint8_t(acc) + uint8_t(x));
+                        f = int8_t(((acc ^ s) & (x ^ s)) < 0);
+                        acc = s;
+                    }
+                    h.out8[r * 126 + c] = acc;
+                    h.flag8[r * 126 + c] = f;
+                }
+            benchmark::ClobberMemory();
+        });
+}
+
+// ---------------------------------------------------------------------------
+// Runs every case twice (simulator, native) and prints the ratio table.
+
+struct timing {
+    double sim_ns = 0;
+    double native_ns = 0;
+};
+std::map<std::string, timing> timings;
+std::vector<std::string> order;
+
+class ratio_reporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.iterations == 0)
+                continue;
+            const std::string name = run.benchmark_name();
+            const bool native = name.rfind("native/", 0) == 0;
+            const std::string key = name.substr(name.find('/') + 1);
+            const double ns = run.GetAdjustedRealTime() * 1e9 /
+                              benchmark::GetTimeUnitMultiplier(run.time_unit);
+            (native ? timings[key].native_ns : timings[key].sim_ns) = ns;
+        }
+    }
+};
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    define_cases();
+    for (bench_case &bc : cases()) {
+        order.push_back(bc.name);
+        benchmark::RegisterBenchmark(("sim/" + bc.name).c_str(), [&bc](benchmark::State &state) {
+            bc.setup();
+            bc.simulate();  // first run of each kind sets up the executor's storage
+            for (auto _ : state)
+                bc.simulate();
+            state.SetItemsProcessed(state.iterations() * bc.elements);
+        })->Unit(benchmark::kNanosecond);
+        benchmark::RegisterBenchmark(("native/" + bc.name).c_str(), [&bc](benchmark::State &state) {
+            for (auto _ : state)
+                bc.native();
+            state.SetItemsProcessed(state.iterations() * bc.elements);
+        })->Unit(benchmark::kNanosecond);
+    }
+    benchmark::Initialize(&argc, argv);
+    ratio_reporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    std::printf("\n%-48s %14s %14s %14s %8s\n", "case", "sim ns/elem", "native ns/elem", "sim ns/iter",
+                "ratio");
+    for (const std::string &name : order) {
+        const auto it = timings.find(name);
+        if (it == timings.end() || it->second.sim_ns == 0 || it->second.native_ns == 0)
+            continue;
+        const bench_case *bc = nullptr;
+        for (const bench_case &c : cases())
+            if (c.name == name)
+                bc = &c;
+        const double n = double(bc->elements);
+        std::printf("%-48s %14.3f %14.3f %14.1f %8.1f\n", name.c_str(), it->second.sim_ns / n,
+                    it->second.native_ns / n, it->second.sim_ns, it->second.sim_ns / it->second.native_ns);
+    }
+    return 0;
+}

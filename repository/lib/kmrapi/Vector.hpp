@@ -304,22 +304,22 @@ namespace KMR {
 // Construction and destruction.
 
 template <typename T, int dim>
-Vector<T, dim>::Vector(int sz, int rows, int incr2, int mats, int incr3)
+Vector<T, dim>::Vector(int sz, int rows_, int incr2, int mats_, int incr3)
     : dont_pop(false),
       size(static_cast<size_t>(sz)),
       cmv(VCMV_NZ),
       data(nullptr),
-      rows(static_cast<size_t>(rows)),
+      rows(static_cast<size_t>(rows_)),
       increment2(incr2 * static_cast<int>(sizeof(T))),
-      mats(static_cast<size_t>(mats)),
+      mats(static_cast<size_t>(mats_)),
       increment3(incr3 * static_cast<int>(sizeof(T)))
 {
-    KMR_VEC_ASSERT(sz>=0 && rows>=0 && incr2>=0 && mats>=0 && incr3>=0);
+    KMR_VEC_ASSERT(sz>=0 && rows_>=0 && incr2>=0 && mats_>=0 && incr3>=0);
 
     // Elements spanned by the block (see the header comment).
     size_t data_size = static_cast<size_t>(sz);
     if (dim >= 2) {
-        const size_t r = static_cast<size_t>(rows), pitch = static_cast<size_t>(incr2);
+        const size_t r = static_cast<size_t>(rows_), pitch = static_cast<size_t>(incr2);
         if (r == 0 || sz == 0) {
             data_size = 0;
         } else if (pitch >= data_size) {
@@ -329,7 +329,7 @@ Vector<T, dim>::Vector(int sz, int rows, int incr2, int mats, int incr3)
         }
     }
     if (dim == 3) {
-        const size_t m = static_cast<size_t>(mats), pitch = static_cast<size_t>(incr3);
+        const size_t m = static_cast<size_t>(mats_), pitch = static_cast<size_t>(incr3);
         if (m == 0 || data_size == 0) {
             data_size = 0;
         } else if (pitch >= data_size) {

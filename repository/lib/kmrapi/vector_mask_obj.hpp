@@ -78,9 +78,12 @@ struct vector_mask_obj {
 };
 
 // Runs the following statement (or block) once, as a masked region.
-#define KMR_WHERE(...)                                                                  \
-    for (vector_mask_obj kmr_where_region_(__VA_ARGS__); !kmr_where_region_.done_flag; \
-         kmr_where_region_.done_flag = true)
+#define KMR_WHERE(...) KMR_WHERE_AT_(__LINE__, __VA_ARGS__)
+#define KMR_WHERE_AT_(line, ...) \
+    KMR_WHERE_NAMED_(KMR_WHERE_CAT_(kmr_where_region_, line), __VA_ARGS__)
+#define KMR_WHERE_CAT_(a, b) a##b
+#define KMR_WHERE_NAMED_(region, ...) \
+    for (vector_mask_obj region(__VA_ARGS__); !region.done_flag; region.done_flag = true)
 
 template <typename T>
 vector_mask_obj::vector_mask_obj(const KMR::Vector<T, 1> &cond, vinstr_t condition)

@@ -62,11 +62,10 @@ extern "C" void kmrsim_init(int vector_lanes, int scratchpad_kb, int mask_depth,
     // overflowing; absurd sizes then fail the allocation below).
     const int size = static_cast<int>(static_cast<uint32_t>(scratchpad_kb) * 1024u);
 
-    // Every earlier configuration's memories go, whether or not the new
-    // configuration matches: the fresh blocks replace them, and requests
-    // still queued for the old scratchpad are dropped unperformed.
-    if (tqm.vector_lanes != vector_lanes || tqm.scratchpad_size != size) kmrsim_destroy();
-    release_memories(s);
+    // The memories of an earlier initialisation go whether or not the new
+    // configuration matches: fresh blocks replace them, and requests still
+    // queued for the old scratchpad are dropped unperformed.
+    kmrsim_destroy();
 
     for (int i = 0; i < KMRSIM_NUM_REGS; ++i) {
         s.regs[i] = 0;

@@ -235,10 +235,8 @@ TEST_F(Dma, RequestRangesMayEndAtTheScratchpadEndOrUseMaskMemory) {
 }
 
 TEST_F(Dma, FlagAddressShadowsTheScratchpad) {
-    kmr_sim_t *s = get_the_kmrsim();
-    EXPECT_EQ(get_flg_addr(sp), s->flag_memory);
-    EXPECT_EQ(get_flg_addr(sp + 100), s->flag_memory + 100);
-    EXPECT_EQ(get_flg_addr(end), s->flag_memory + 65536);
+    EXPECT_EQ(get_flg_addr(sp + 100), get_the_kmrsim()->flag_memory + 100);
+    EXPECT_EQ(get_flg_addr(end), get_the_kmrsim()->flag_memory + 65536);
 }
 
 TEST_F(DmaDeathTest, OutOfRangeRequestsStopBeforeAnythingIsQueued) {

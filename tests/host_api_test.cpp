@@ -52,19 +52,6 @@ TEST(HostApiNoDescriptor, CompiledCallsReturnNullOrZero) {
     EXPECT_TRUE(kNoDescriptor.old_vl_zero);
 }
 
-TEST(HostApiInit, AdoptsAndPublishesTheDescriptor) {
-    kmr_tqm_t t{};
-    t.spstack_top = 5;
-    kmr_tqm_t *previous = kmr_tqm_ptr;
-    _kmr_init(&t);
-    EXPECT_EQ(kmr_tqm_ptr, &t);
-    EXPECT_EQ(t.spstack_max, 64);
-    EXPECT_EQ(t.spstack_top, 0);
-    EXPECT_EQ(t.init, 1);
-    KMR_SET_THIS_TQM(previous);
-    EXPECT_EQ(kmr_tqm_ptr, previous);
-}
-
 TEST_F(HostApi, AllocationsAreRoundedToTheGranule) {
     EXPECT_EQ(kmr_sp_malloc_nodebug(40), base);
     EXPECT_EQ(kmr_sp_malloc_nodebug(40), base + 48);
@@ -134,5 +121,4 @@ TEST_F(HostApiDeathTest, SaveStackOverflowAndUnderflowStop) {
 
 TEST_F(HostApiDeathTest, FatalExitsSilentlyWithTheStatus) {
     EXPECT_EXIT(KMR_FATAL(__LINE__, __FILE__, 3), testing::ExitedWithCode(3), "^$");
-    EXPECT_EXIT(KMR_FATAL(0, nullptr, 0), testing::ExitedWithCode(0), "^$");
 }

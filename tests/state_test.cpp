@@ -188,6 +188,7 @@ TEST(StateDestroy, ReleasesMemoriesAndForgetsTheMaskMemory) {
     kmrsim_init(4, 64, 256, 6, 5, 4);
     kmr_sim_t *s = get_the_kmrsim();
     uint8_t *old_mask = s->mask_memory;
+    std::memset(old_mask, 1, 12);
     s->mask_length = 12;
     s->regs[REG_VL] = 5;
     s->stats.set_vl_count = 3;
@@ -204,6 +205,9 @@ TEST(StateDestroy, ReleasesMemoriesAndForgetsTheMaskMemory) {
     EXPECT_EQ(s->tqm.max_masked_vector_length, 0);
     EXPECT_EQ(s->tqm.mask_partitions, 0);
     EXPECT_FALSE(mask_memory_contains(old_mask));
+    uint32_t status = 0;
+    kmr_get_mask(&status);  // reads no released mask memory
+    EXPECT_EQ(status & 1u, 0u);
     EXPECT_EQ(kmr_sp_malloc_nodebug(16), nullptr);
     // Registers, statistics and the published descriptor stay.
     EXPECT_EQ(s->regs[REG_VL], 5u);

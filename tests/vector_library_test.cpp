@@ -20,7 +20,6 @@ protected:
     void SetUp() override
     {
         kmrsim_init(4, 64, 256, 16, 15, 4);
-        __old_vl__ = 0;  // the library's cache does not survive a re-initialisation
         vector_mask_obj::nested = 0;
         kmrsim_reset_stats();
     }
@@ -134,6 +133,20 @@ TEST_F(VectorLibrary, TheThreeStatementsIssueThreeInstructionsAndOneLength)
     EXPECT_EQ(c.cmv, VCMV_NZ);
     // The statistics charge the instructions as word instructions over 10 elements.
     EXPECT_EQ(kmrsim_get_stats().cycle_count[VMUL][0], 10u);
+}
+
+TEST_F(VectorLibrary, AReinitialisationMakesTheNextAssignmentSetTheLengthAgain)
+{
+    {
+        Vector<int> a(10);
+        a = 1 + ENUM;
+    }
+    kmrsim_init(4, 64, 256, 16, 15, 4);  // the length register is 0 again
+    kmrsim_reset_stats();
+    Vector<int> a(10);
+    a = 1 + ENUM;
+    EXPECT_EQ(set_vl_count(), 1u);
+    EXPECT_EQ(values(a), (std::vector<long long>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
 }
 
 TEST_F(VectorLibrary, TheVectorLengthIsSetOnlyWhenItChanges)

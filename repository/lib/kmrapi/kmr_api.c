@@ -19,6 +19,10 @@ void _kmr_init(kmr_tqm_t *this_tqm)
     this_tqm->spstack_top = 0;
     KMR_SET_THIS_TQM(this_tqm);
     this_tqm->init = 1;
+    /* The adopting initialisation has just set the vector length register
+       to 0: the vector library's record of the last length it set must not
+       claim otherwise, or its next assignment would skip the setting. */
+    __old_vl__ = 0;
 }
 
 kmr_void_t *kmr_sp_malloc_nodebug(size_t num_bytes)

@@ -275,6 +275,12 @@ private:
     Vector(T *data_, size_t size_, size_t rows_, int inc2_bytes, size_t mats_, int inc3_bytes,
            vinstr_t cmv_, bool /*view tag*/);
 
+    // Every assignment: one instruction through the masked back end inside a
+    // masked region, the plain one outside; then the vector's condition is
+    // VCMV_NZ again.
+    template <typename Src>
+    Vector &assign_from(const Src &src);
+
     // Number of rows and matrices that instructions and printing traverse.
     size_t row_count() const { return dim >= 2 ? rows : 1; }
     size_t mat_count() const { return dim == 3 ? mats : 1; }
@@ -455,6 +461,23 @@ void Vector<T, dim>::operator delete(void *p)
 // Assignment.
 
 template <typename T, int dim>
+template <typename Src>
+Vector<T, dim> &Vector<T, dim>::assign_from(const Src &src)
+{
+    if (vector_mask_obj::nested) {
+        _internal::assignment<T, IS_MASK, dim>::assign(data, static_cast<int>(rows), increment2,
+                                                       static_cast<int>(mats), increment3, src,
+                                                       size);
+    } else {
+        _internal::assignment<T, NO_MASK, dim>::assign(data, static_cast<int>(rows), increment2,
+                                                       static_cast<int>(mats), increment3, src,
+                                                       size);
+    }
+    cmv = VCMV_NZ;
+    return *this;
+}
+
+template <typename T, int dim>
 Vector<T, dim> &Vector<T, dim>::operator=(const Vector &rhs)
 {
     return this->operator=<T>(rhs);
@@ -464,50 +487,19 @@ template <typename T, int dim>
 template <typename U>
 Vector<T, dim> &Vector<T, dim>::operator=(const Vector<U, dim> &rhs)
 {
-    if (vector_mask_obj::nested) {
-        _internal::assignment<T, IS_MASK, dim>::assign(data, static_cast<int>(rows), increment2,
-                                                       static_cast<int>(mats), increment3, rhs,
-                                                       size);
-    } else {
-        _internal::assignment<T, NO_MASK, dim>::assign(data, static_cast<int>(rows), increment2,
-                                                       static_cast<int>(mats), increment3, rhs,
-                                                       size);
-    }
-    cmv = VCMV_NZ;
-    return *this;
+    return assign_from(rhs);
 }
 
 template <typename T, int dim>
 Vector<T, dim> &Vector<T, dim>::operator=(kmr_word_t rhs)
 {
-    using word = typename word_sized<T>::type;
-    if (vector_mask_obj::nested) {
-        _internal::assignment<T, IS_MASK, dim>::assign(data, static_cast<int>(rows), increment2,
-                                                       static_cast<int>(mats), increment3,
-                                                       static_cast<word>(rhs), size);
-    } else {
-        _internal::assignment<T, NO_MASK, dim>::assign(data, static_cast<int>(rows), increment2,
-                                                       static_cast<int>(mats), increment3,
-                                                       static_cast<word>(rhs), size);
-    }
-    cmv = VCMV_NZ;
-    return *this;
+    return assign_from(static_cast<typename word_sized<T>::type>(rhs));
 }
 
 template <typename T, int dim>
 Vector<T, dim> &Vector<T, dim>::operator=(const enum_t &rhs)
 {
-    if (vector_mask_obj::nested) {
-        _internal::assignment<T, IS_MASK, dim>::assign(data, static_cast<int>(rows), increment2,
-                                                       static_cast<int>(mats), increment3, rhs,
-                                                       size);
-    } else {
-        _internal::assignment<T, NO_MASK, dim>::assign(data, static_cast<int>(rows), increment2,
-                                                       static_cast<int>(mats), increment3, rhs,
-                                                       size);
-    }
-    cmv = VCMV_NZ;
-    return *this;
+    return assign_from(rhs);
 }
 
 template <typename T, int dim>
@@ -516,17 +508,7 @@ template <typename lhs_t, typename rhs_t, vinstr_t instr, typename btype, int di
 Vector<T, dim> &Vector<T, dim>::operator=(
     const _internal::bin_op<lhs_t, rhs_t, instr, btype, dim1, acc> &rhs)
 {
-    if (vector_mask_obj::nested) {
-        _internal::assignment<T, IS_MASK, dim>::assign(data, static_cast<int>(rows), increment2,
-                                                       static_cast<int>(mats), increment3, rhs,
-                                                       size);
-    } else {
-        _internal::assignment<T, NO_MASK, dim>::assign(data, static_cast<int>(rows), increment2,
-                                                       static_cast<int>(mats), increment3, rhs,
-                                                       size);
-    }
-    cmv = VCMV_NZ;
-    return *this;
+    return assign_from(rhs);
 }
 
 template <typename T>

@@ -1,0 +1,446 @@
+// Custom instructions: registration, the argument record each lane group
+// receives, what the function may change (results, flags, enables, the
+// destination) and what the simulator then writes, refused registrations,
+// accumulation, masks, and registrations across kmrsim_init.
+#include <cstring>
+#include <vector>
+
+#include "sim_fixture.hpp"
+
+using namespace simtest;
+
+namespace {
+
+class Custom : public SimTest {
+protected:
+    void TearDown() override
+    {
+        kmrsim_set_custom_instruction(0, 16, 0, nullptr);
+        SimTest::TearDown();
+    }
+};
+class CustomDeathTest : public Custom {};
+
+int32_t *words(size_t off) { return reinterpret_cast<int32_t *>(sp(off)); }
+
+// Lanes the recording functions were registered with (they derive the lane
+// group size from it and opsize, as a user function must).
+int registered_lanes = 4;
+
+struct record {
+    uint16_t opcode_select;
+    bool start, end;
+    void *dest_in;
+    bool is_signed;
+    int opsize;
+    bool valid_out_is_valid_in;
+    std::vector<uint32_t> valid, a, a_flag, b, b_flag, out, out_flag;
+};
+std::vector<record> records;
+
+std::vector<uint32_t> entries(const void *p, int opsize)
+{
+    const int G = registered_lanes * 4 >> opsize;
+    std::vector<uint32_t> v(size_t(G), 0);
+    for (int i = 0; i < G; ++i) {
+        if (opsize == 0)
+            v[size_t(i)] = static_cast<const uint8_t *>(p)[i];
+        else if (opsize == 1)
+            v[size_t(i)] = static_cast<const uint16_t *>(p)[i];
+        else
+            v[size_t(i)] = static_cast<const uint32_t *>(p)[i];
+    }
+    return v;
+}
+
+void recorder(kmrsim_custom_args *x)
+{
+    records.push_back({x->opcode_select, x->start != 0, x->end != 0, x->dest_addr_in, x->is_signed != 0, x->opsize,
+                       x->valid_out == x->valid_in, entries(x->valid_in, x->opsize), entries(x->a, x->opsize),
+                       entries(x->a_flag, x->opsize), entries(x->b, x->opsize), entries(x->b_flag, x->opsize),
+                       entries(x->out, x->opsize), entries(x->out_flag, x->opsize)});
+}
+
+// Word functions (opsize 2) with 4 lanes: lane groups of 4.
+constexpr int G = 4;
+int32_t *arr(void *p) { return static_cast<int32_t *>(p); }
+
+void leave_alone(kmrsim_custom_args *) {}
+void sevens_on_even(kmrsim_custom_args *x)
+{
+    for (int i = 0; i < G; ++i) {
+        arr(x->out)[i] = 7;
+        arr(x->out_flag)[i] = 0;
+        if (i % 2 == 1)
+            arr(x->valid_out)[i] = 0;
+    }
+}
+void double_a_elsewhere(kmrsim_custom_args *x)
+{
+    for (int i = 0; i < G; ++i) {
+        arr(x->out)[i] = 2 * arr(x->a)[i];
+        arr(x->out_flag)[i] = 1;
+    }
+    x->dest_addr_out = static_cast<uint8_t *>(x->dest_addr_in) + 4096;
+}
+void redirect_past_end(kmrsim_custom_args *x) { x->dest_addr_out = static_cast<uint8_t *>(state().tqm.scratchpad_end) - 8; }
+void redirect_before_start(kmrsim_custom_args *x) { x->dest_addr_out = sp() - 4; }
+void enable_whole_group(kmrsim_custom_args *x)
+{
+    for (int i = 0; i < G; ++i) {
+        arr(x->valid_out)[i] = 0x01010101;
+        arr(x->out)[i] = 9;
+    }
+}
+void wide_results(kmrsim_custom_args *x)
+{
+    for (int i = 0; i < G; ++i)
+        arr(x->out)[i] = i == 3 ? -1 : 300 + i;
+}
+void copy_a(kmrsim_custom_args *x)
+{
+    for (int i = 0; i < G; ++i) {
+        arr(x->out)[i] = arr(x->a)[i];
+        arr(x->out_flag)[i] = arr(x->a_flag)[i];
+    }
+}
+void sum_but_second(kmrsim_custom_args *x)
+{
+    for (int i = 0; i < G; ++i)
+        arr(x->out)[i] = arr(x->a)[i] + arr(x->b)[i];
+    arr(x->valid_out)[1] = 0;
+}
+void flag_five(kmrsim_custom_args *x)
+{
+    for (int i = 0; i < G; ++i) {
+        arr(x->out)[i] = 0;
+        arr(x->out_flag)[i] = 5;
+    }
+}
+
+}  // namespace
+
+TEST_F(Custom, RegistrationCoversAConsecutiveGroup)
+{
+    kmrsim_set_custom_instruction(2, 3, 4, recorder);
+    const kmr_sim_t &s = state();
+    const short lanes[6] = {s.tqm.vcustom1_lanes, s.tqm.vcustom2_lanes, s.tqm.vcustom3_lanes,
+                            s.tqm.vcustom4_lanes, s.tqm.vcustom5_lanes, 0};
+    EXPECT_EQ(lanes[0], 0);
+    EXPECT_EQ(lanes[1], 4);
+    EXPECT_EQ(lanes[2], 4);
+    EXPECT_EQ(lanes[3], 4);
+    EXPECT_EQ(lanes[4], 0);
+    for (int k = 2; k <= 4; ++k) {
+        EXPECT_EQ(s.custom_instructions[k].func, recorder);
+        EXPECT_EQ(s.custom_instructions[k].first, 2);
+        EXPECT_EQ(s.custom_instructions[k].count, 3);
+    }
+    EXPECT_EQ(s.custom_instructions[1].func, nullptr);
+    EXPECT_EQ(s.custom_instructions[5].func, nullptr);
+
+    set_vl(4);
+    records.clear();
+    for (vinstr_t op : {VCUSTOM2, VCUSTOM3, VCUSTOM4})
+        kmrsim_1D_SEWWS(V_SEWWS, op, words(1024), 0, 0);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].opcode_select, 1);
+    EXPECT_EQ(records[1].opcode_select, 2);
+    EXPECT_EQ(records[2].opcode_select, 4);
+    EXPECT_EQ(stats().instruction_count[VCUSTOM3], 1u);
+
+    // A later registration overwrites the entries it covers.
+    kmrsim_set_custom_instruction(3, 1, 2, recorder);
+    EXPECT_EQ(s.custom_instructions[3].first, 3);
+    EXPECT_EQ(s.tqm.vcustom3_lanes, 2);
+    EXPECT_EQ(s.custom_instructions[4].first, 2);
+    records.clear();
+    kmrsim_1D_SEWWS(V_SEWWS, VCUSTOM3, words(1024), 0, 0);
+    ASSERT_EQ(records.size(), 2u);  // 2 lanes: groups of two words
+    EXPECT_EQ(records[0].opcode_select, 1);
+}
+
+// Every array holds one lane group of the computation type: lanes x 4 bytes.
+TEST_F(Custom, ArgumentRecordDescribesTheLaneGroup)
+{
+    kmrsim_set_custom_instruction(0, 1, 4, recorder);
+    uint8_t *d = sp(2048);
+
+    set_vl(10);
+    records.clear();
+    kmrsim_1D_SEWBS(V_SEWBS, VCUSTOM0, d, -3, 0);
+    ASSERT_EQ(records.size(), 1u);
+    const record &r = records[0];
+    EXPECT_EQ(r.opsize, 0);
+    EXPECT_TRUE(r.is_signed);
+    EXPECT_TRUE(r.start && r.end);
+    EXPECT_TRUE(r.valid_out_is_valid_in);
+    EXPECT_EQ(r.dest_in, d);
+    ASSERT_EQ(r.valid.size(), 16u);
+    for (size_t i = 0; i < 16; ++i) {
+        EXPECT_EQ(r.valid[i], i < 10 ? 0x01u : 0u) << i;
+        if (i < 10) {
+            EXPECT_EQ(r.a[i], 0xFDu) << i;  // the scalar at the computation width
+            EXPECT_EQ(r.a_flag[i], 0u);
+            EXPECT_EQ(r.b[i], i) << i;  // the enumeration
+            EXPECT_EQ(r.b_flag[i], 0u);
+        }
+    }
+
+    records.clear();
+    kmrsim_1D_SEWBU(V_SEWBU, VCUSTOM0, d, 0, 0);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_FALSE(records[0].is_signed);
+
+    set_vl(20);
+    records.clear();
+    kmrsim_1D_SEWHS(V_SEWHS, VCUSTOM0, d, 0, 0);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].opsize, 1);
+    EXPECT_EQ(records[0].valid, std::vector<uint32_t>(8, 0x0101u));
+    EXPECT_EQ(records[2].valid, (std::vector<uint32_t>{0x0101, 0x0101, 0x0101, 0x0101, 0, 0, 0, 0}));
+
+    int32_t *a = words(4096), *b = words(8192);
+    for (int i = 0; i < 20; ++i) {
+        a[i] = 1000 + i;
+        b[i] = -i;
+        put_flag<int32_t>(a, size_t(i), i % 2);
+        put_flag<int32_t>(b, size_t(i), 1 - i % 2);
+        put<int32_t>(d, size_t(i), 50 + i);
+        put_flag<int32_t>(d, size_t(i), i % 3 == 0);
+    }
+    records.clear();
+    kmrsim_1D_VVWWS(V_VVWWS, VCUSTOM0, d, a, b);
+    ASSERT_EQ(records.size(), 5u);
+    for (size_t k = 0; k < 5; ++k) {
+        const record &w = records[k];
+        EXPECT_EQ(w.opsize, 2);
+        EXPECT_EQ(w.start, k == 0);
+        EXPECT_EQ(w.end, k == 4);
+        EXPECT_EQ(w.dest_in, d + 16 * k);
+        EXPECT_EQ(w.valid, std::vector<uint32_t>(4, 0x01010101u));
+        for (size_t i = 0; i < 4; ++i) {
+            const size_t idx = 4 * k + i;
+            EXPECT_EQ(w.a[i], 1000 + idx);
+            EXPECT_EQ(w.a_flag[i], idx % 2);
+            EXPECT_EQ(int32_t(w.b[i]), -int32_t(idx));
+            EXPECT_EQ(w.b_flag[i], 1 - idx % 2);
+            EXPECT_EQ(w.out[i], 50 + idx);  // previous destination values and flags
+            EXPECT_EQ(w.out_flag[i], idx % 3 == 0 ? 1u : 0u);
+        }
+    }
+}
+
+TEST_F(Custom, StartAndEndMarkTheInstructionsFirstAndLastCall)
+{
+    kmrsim_set_custom_instruction(9, 1, 4, recorder);
+    set_vl(4);
+    set_2d(3, 16, 16, 0);
+    records.clear();
+    kmrsim_2D_VEWWS(V_VEWWS, VCUSTOM9, words(1024), words(2048), 0);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_TRUE(records[0].start && !records[0].end);
+    EXPECT_TRUE(!records[1].start && !records[1].end);
+    EXPECT_TRUE(!records[2].start && records[2].end);
+    EXPECT_EQ(records[1].dest_in, sp(1024 + 16));
+}
+
+TEST_F(Custom, ResultsTheFunctionLeavesAloneKeepTheDestination)
+{
+    kmrsim_set_custom_instruction(0, 1, 4, leave_alone);
+    int32_t *d = words(1024);
+    for (int i = 0; i < 10; ++i) {
+        d[i] = 3 * i - 7;
+        put_flag<int32_t>(d, size_t(i), i % 2);
+    }
+    set_vl(10);
+    const image before = snapshot();
+    kmrsim_1D_SEWWS(V_SEWWS, VCUSTOM0, d, 123, 0);
+    EXPECT_TRUE(snapshot() == before) << first_difference(snapshot(), before);
+}
+
+TEST_F(Custom, ClearedEnablesSuppressTheWriteBack)
+{
+    kmrsim_set_custom_instruction(0, 1, 4, sevens_on_even);
+    int32_t *d = words(1024);
+    for (int i = 0; i < 8; ++i) {
+        d[i] = -1;
+        put_flag<int32_t>(d, size_t(i), 1);
+    }
+    set_vl(8);
+    kmrsim_1D_SEWWS(V_SEWWS, VCUSTOM0, d, 0, 0);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(d[i], i % 2 ? -1 : 7) << i;
+        EXPECT_EQ(flag<int32_t>(d, size_t(i)), i % 2 ? 1 : 0) << i;
+    }
+}
+
+TEST_F(Custom, RedirectedLaneGroupsLandAtTheNewAddress)
+{
+    kmrsim_set_custom_instruction(0, 1, 4, double_a_elsewhere);
+    int32_t *a = words(1024), *d = words(2048);
+    for (int i = 0; i < 8; ++i)
+        a[i] = i + 1;
+    set_vl(8);
+    image expected = snapshot();
+    for (int i = 0; i < 8; ++i) {
+        ref::store<int32_t>(expected.mem, 2048 + 4096 + 4 * i, 2 * (i + 1));
+        ref::store<int32_t>(expected.flags, 2048 + 4096 + 4 * i, 1);
+    }
+    kmrsim_1D_VEWWS(V_VEWWS, VCUSTOM0, d, a, 0);
+    EXPECT_TRUE(snapshot() == expected) << first_difference(snapshot(), expected);
+}
+
+// The write-back would leave the range the row engine checked: the new range
+// is checked too, and the process aborts before anything lands outside.
+TEST_F(CustomDeathTest, WritesOutsideTheScratchpadAbort)
+{
+    set_vl(4);
+    kmrsim_set_custom_instruction(0, 1, 4, redirect_past_end);
+    EXPECT_DEATH(kmrsim_1D_SEWWS(V_SEWWS, VCUSTOM0, words(1024), 0, 0), "sp_ptr<=sp_end");
+    kmrsim_set_custom_instruction(0, 1, 4, redirect_before_start);
+    EXPECT_DEATH(kmrsim_1D_SEWWS(V_SEWWS, VCUSTOM0, words(1024), 0, 0), "sp_ptr>=sp_base");
+
+    // Two valid words at the very end; the function enables all four.
+    set_vl(2);
+    kmrsim_set_custom_instruction(0, 1, 4, enable_whole_group);
+    uint8_t *end = static_cast<uint8_t *>(state().tqm.scratchpad_end);
+    EXPECT_DEATH(kmrsim_1D_SEWWS(V_SEWWS, VCUSTOM0, end - 8, 0, 0), "sp_ptr<=sp_end");
+}
+
+// Positions past the valid count that the function enables are written when
+// they lie in the scratchpad.
+TEST_F(Custom, EnabledPositionsPastTheRowAreWrittenInsideTheScratchpad)
+{
+    kmrsim_set_custom_instruction(0, 1, 4, enable_whole_group);
+    int32_t *d = words(1024);
+    for (int i = 0; i < 6; ++i)
+        d[i] = -1;
+    set_vl(2);
+    kmrsim_1D_SEWWS(V_SEWWS, VCUSTOM0, d, 0, 0);
+    EXPECT_EQ(d[0], 9);
+    EXPECT_EQ(d[3], 9);
+    EXPECT_EQ(d[4], -1);
+}
+
+TEST_F(Custom, NarrowDestinationKeepsTheLowBits)
+{
+    kmrsim_set_custom_instruction(0, 1, 4, wide_results);
+    uint8_t *d = sp(1024);
+    set_vl(4);
+    kmrsim_1D_VEWBS(V_VEWBS, VCUSTOM0, d, words(2048), 0);
+    EXPECT_EQ(d[0], 44);
+    EXPECT_EQ(d[1], 45);
+    EXPECT_EQ(d[2], 46);
+    EXPECT_EQ(d[3], 0xFF);
+}
+
+// Custom results go through the same write-back pipeline as built-in ones.
+TEST_F(Custom, ResultsLandThroughTheWriteBackPipeline)
+{
+    kmrsim_set_custom_instruction(0, 1, 4, copy_a);
+    int32_t *v = words(4096);
+    for (int i = 0; i < 64; ++i)
+        v[i] = i;
+    set_vl(40);
+    kmrsim_1D_VEWWS(V_VEWWS, VCUSTOM0, v + 4 * G, v, 0);
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(v[4 * G + i], i % (4 * G)) << i;
+    for (int i = 0; i < 64; ++i)
+        v[i] = i;
+    kmrsim_1D_VEWWS(V_VEWWS, VCUSTOM0, v + 3 * G, v, 0);
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(v[3 * G + i], i) << i;
+}
+
+// Flags are stored as the function leaves them; a nonzero one reads as 1.
+TEST_F(Custom, ResultFlagsAreStoredAsGiven)
+{
+    kmrsim_set_custom_instruction(0, 1, 4, flag_five);
+    int32_t *d = words(1024), *e = words(2048);
+    set_vl(4);
+    kmrsim_1D_SEWWS(V_SEWWS, VCUSTOM0, d, 0, 0);
+    EXPECT_EQ(flag<int32_t>(d, 2), 5);
+    kmrsim_1D_SVWWS(V_SVWWS, VADDC, e, 10, d);
+    EXPECT_EQ(e[2], 11);
+}
+
+TEST_F(Custom, RegistrationOutsideTheSixteenOpcodesIsRefused)
+{
+    kmrsim_set_custom_instruction(0, 1, 4, leave_alone);
+    const kmr_sim_t before = state();
+    for (auto [first, count] : {std::pair{-1, 2}, std::pair{15, 2}, std::pair{14, 3}, std::pair{16, 1}}) {
+        const std::string err = stderr_of([&] { kmrsim_set_custom_instruction(first, count, 8, recorder); });
+        EXPECT_EQ(err.rfind("Error: ", 0), 0u) << first << "+" << count << ": " << err;
+    }
+    EXPECT_EQ(std::memcmp(before.custom_instructions, state().custom_instructions, sizeof before.custom_instructions), 0);
+    EXPECT_EQ(std::memcmp(&before.tqm, &state().tqm, sizeof before.tqm), 0);
+}
+
+TEST_F(Custom, AccumulatingCustomInstructionSumsTheEnabledResults)
+{
+    kmrsim_set_custom_instruction(0, 1, 4, sum_but_second);
+    int32_t *b = words(1024), *d = words(2048);
+    for (int i = 0; i < 8; ++i)
+        b[i] = 10 * i;
+    set_vl(8);
+    kmrsim_acc_1D_SVWWS(V_SVWWS, VCUSTOM0, d, 1, b);
+    // Elements 1 and 5 (position 1 of each group) are switched off.
+    EXPECT_EQ(d[0], (0 + 20 + 30 + 40 + 60 + 70) + 6);
+    EXPECT_EQ(d[1], 0);
+
+    set_vl(4);
+    set_2d(2, 4, 0, 16);
+    kmrsim_acc_2D_SVWWS(V_SVWWS, VCUSTOM0, d, 1, b);
+    EXPECT_EQ(d[0], 0 + 20 + 30 + 3);
+    EXPECT_EQ(d[1], 40 + 60 + 70 + 3);
+}
+
+TEST_F(Custom, EnablesCarryTheMask)
+{
+    kmrsim_set_custom_instruction(0, 1, 4, recorder);
+    int32_t *src = words(1024);
+    for (int i = 0; i < 8; ++i)
+        src[i] = i % 3 == 0;
+    set_vl(8);
+    kmrsim_setup_mask(V_VVWWS, VCMV_NZ, src);
+    records.clear();
+    kmrsim_masked_1D_SEWWS(V_SEWWS, VCUSTOM0, words(2048), 0, 0);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].valid, (std::vector<uint32_t>{0x01010101, 0, 0, 0x01010101}));
+    EXPECT_EQ(records[1].valid, (std::vector<uint32_t>{0, 0, 0x01010101, 0}));
+}
+
+// kmrsim_init keeps registrations but clears the lane counts: the opcode is
+// refused until it is registered again.
+TEST_F(Custom, RegistrationSurvivesInitialisationWithoutLanes)
+{
+    kmrsim_set_custom_instruction(6, 1, 4, recorder);
+    reinit();
+    EXPECT_EQ(state().custom_instructions[6].func, recorder);
+    EXPECT_EQ(state().tqm.vcustom6_lanes, 0);
+    set_vl(4);
+    records.clear();
+    const image before = snapshot();
+    const std::string err = stderr_of([] { kmrsim_1D_SEWWS(V_SEWWS, VCUSTOM6, words(1024), 0, 0); });
+    EXPECT_EQ(err.rfind("Error: ", 0), 0u) << err;
+    EXPECT_TRUE(records.empty());
+    EXPECT_TRUE(snapshot() == before);
+
+    kmrsim_set_custom_instruction(6, 1, 4, recorder);
+    kmrsim_1D_SEWWS(V_SEWWS, VCUSTOM6, words(1024), 0, 0);
+    EXPECT_EQ(records.size(), 1u);
+}
+
+TEST_F(Custom, NullFunctionUnregisters)
+{
+    kmrsim_set_custom_instruction(7, 1, 4, recorder);
+    kmrsim_set_custom_instruction(7, 1, 4, nullptr);
+    set_vl(4);
+    records.clear();
+    const std::string err = stderr_of([] { kmrsim_1D_VVWWS(V_VVWWS, VCUSTOM7, words(1024), words(2048), words(3072)); });
+    EXPECT_EQ(err, "Error: NO VCUSTOM7 registered\n");
+    EXPECT_TRUE(records.empty());
+    EXPECT_EQ(stats().instruction_count[VCUSTOM7], 1u);
+    EXPECT_EQ(stats().cycle_count[VCUSTOM7][0], 4u);
+}

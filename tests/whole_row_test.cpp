@@ -1,0 +1,233 @@
+// The whole-row path against the lane-group pipeline: every instruction is
+// run twice from the same scratchpad, flag memory and mask memory, once with
+// the whole-row path allowed and once with every row forced through the
+// pipeline, and the two results must agree byte for byte. Operands are
+// random and overlap in every way the engine distinguishes: identical
+// ranges, destinations a few elements before or after a source (old values,
+// own results, mixtures of both), mixed widths, overlapping rows, the mask
+// memory as destination, masks and accumulation.
+#include <random>
+#include <string>
+#include <vector>
+
+#include "sim_fixture.hpp"
+
+using namespace simtest;
+
+namespace {
+
+using issue_fn = void (*)(vinstr_t, void *dest, void *a, int32_t scalar, void *b);
+
+struct shape {
+    const char *name;
+    int src_size;  // element size of vector sources
+    int dst_size;
+    bool a_vec;
+    bool b_vec;
+    int dim;
+    bool masked;
+    issue_fn issue;
+};
+
+#define SHAPE_VV(pre, n, ss, ds, dim, masked)                                                                  \
+    shape{#pre #n, ss, ds, true, true, dim, masked,                                                            \
+          [](vinstr_t op, void *d, void *a, int32_t, void *b) { kmrsim_##pre##n(V_##n, op, d, a, b); }}
+#define SHAPE_SV(pre, n, ss, ds, dim, masked)                                                                  \
+    shape{#pre #n, ss, ds, false, true, dim, masked,                                                           \
+          [](vinstr_t op, void *d, void *, int32_t s, void *b) { kmrsim_##pre##n(V_##n, op, d, s, b); }}
+#define SHAPE_VE(pre, n, ss, ds, dim, masked)                                                                  \
+    shape{#pre #n, ss, ds, true, false, dim, masked,                                                           \
+          [](vinstr_t op, void *d, void *a, int32_t, void *) { kmrsim_##pre##n(V_##n, op, d, a, 0); }}
+#define SHAPE_SE(pre, n, ss, ds, dim, masked)                                                                  \
+    shape{#pre #n, ss, ds, false, false, dim, masked,                                                          \
+          [](vinstr_t op, void *d, void *, int32_t s, void *) { kmrsim_##pre##n(V_##n, op, d, s, 0); }}
+
+const std::vector<shape> one_row_shapes = {
+    SHAPE_VV(1D_, VVWWS, 4, 4, 1, false),         SHAPE_VV(1D_, VVWWU, 4, 4, 1, false),
+    SHAPE_VV(1D_, VVWBS, 4, 1, 1, false),         SHAPE_VV(1D_, VVWHU, 4, 2, 1, false),
+    SHAPE_VV(1D_, VVBBU, 1, 1, 1, false),         SHAPE_VV(1D_, VVHBS, 2, 1, 1, false),
+    SHAPE_VV(1D_, VVBHS, 1, 2, 1, false),         SHAPE_VV(1D_, VVHHS, 2, 2, 1, false),
+    SHAPE_SV(1D_, SVWWS, 4, 4, 1, false),         SHAPE_SV(1D_, SVWBU, 4, 1, 1, false),
+    SHAPE_VE(1D_, VEWWS, 4, 4, 1, false),         SHAPE_VE(1D_, VEBBS, 1, 1, 1, false),
+    SHAPE_SE(1D_, SEWBS, 4, 1, 1, false),         SHAPE_SE(1D_, SEWHU, 4, 2, 1, false),
+};
+
+const std::vector<shape> multi_row_shapes = {
+    SHAPE_VV(2D_, VVWWS, 4, 4, 2, false), SHAPE_VV(2D_, VVWBS, 4, 1, 2, false),
+    SHAPE_VV(2D_, VVBBU, 1, 1, 2, false), SHAPE_SV(2D_, SVWWS, 4, 4, 2, false),
+    SHAPE_VE(2D_, VEHHS, 2, 2, 2, false), SHAPE_VV(3D_, VVWWS, 4, 4, 3, false),
+    SHAPE_VE(3D_, VEWBS, 4, 1, 3, false), SHAPE_VV(3D_, VVHBU, 2, 1, 3, false),
+};
+
+const std::vector<shape> masked_and_acc_shapes = {
+    SHAPE_VV(masked_1D_, VVWWS, 4, 4, 1, true),     SHAPE_VV(masked_1D_, VVBBS, 1, 1, 1, true),
+    SHAPE_VV(masked_1D_, VVHBU, 2, 1, 1, true),     SHAPE_SV(masked_1D_, SVWWS, 4, 4, 1, true),
+    SHAPE_SE(masked_1D_, SEWWS, 4, 4, 1, true),     SHAPE_VE(masked_1D_, VEWHS, 4, 2, 1, true),
+    SHAPE_VV(masked_acc_1D_, VVWWS, 4, 4, 1, true), SHAPE_VV(masked_acc_1D_, VVBHU, 1, 2, 1, true),
+    SHAPE_VV(acc_1D_, VVWWS, 4, 4, 1, false),       SHAPE_VV(acc_2D_, VVWBS, 4, 1, 2, false),
+    SHAPE_SE(acc_1D_, SEWHS, 4, 2, 1, false),       SHAPE_VE(acc_3D_, VEWWU, 4, 4, 3, false),
+};
+
+// Memories small enough that three snapshots per instruction stay cheap.
+constexpr int scratchpad_kb = 16;
+constexpr int64_t base = 8192;
+
+class WholeRow : public SimTest {
+protected:
+    std::mt19937 rng{20240611};
+
+    int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+    vinstr_t any_builtin() { return static_cast<vinstr_t>(pick(0, 23)); }
+
+    void init_lanes(int lanes) { reinit(lanes, scratchpad_kb); }
+
+    // Random values around the operands; flags mostly 0, some 1.
+    void randomise()
+    {
+        for (int64_t i = base - 3072; i < base + 3072; ++i) {
+            const uint32_t r = rng();
+            *sp(size_t(i)) = static_cast<uint8_t>(r);
+            state().flag_memory[i] = (r >> 29) == 0 ? 1 : 0;
+        }
+    }
+
+    // A random mask over `length` positions, built from data outside the
+    // operand region.
+    void random_mask(int length)
+    {
+        int32_t *data = reinterpret_cast<int32_t *>(sp(256));
+        for (int i = 0; i < length; ++i)
+            data[i] = pick(0, 3) == 0 ? 0 : 1;
+        set_vl(uint32_t(length));
+        kmrsim_setup_mask(V_VVWWS, VCMV_NZ, data);
+    }
+
+    // Runs the instruction on both paths and requires identical memories.
+    void compare(const std::string &what, const std::function<void()> &instr)
+    {
+        const two_runs r = run_both_paths(instr);
+        ASSERT_TRUE(r.whole == r.pipelined) << what << ": " << first_difference(r.whole, r.pipelined);
+    }
+};
+
+std::string describe(const shape &s, vinstr_t op, int lanes, int L, int64_t a, int64_t b, int64_t d)
+{
+    return std::string(s.name) + " op " + std::to_string(op) + " lanes " + std::to_string(lanes) + " L " +
+           std::to_string(L) + " A " + std::to_string(a - base) + " B " + std::to_string(b - base) + " dest " +
+           std::to_string(d - base);
+}
+
+}  // namespace
+
+// Destinations 0..9 elements before or after a source (and identical
+// ranges), for every opcode, with lane groups of several sizes so that each
+// distance falls in every class: never visible, always visible, mixed.
+TEST_F(WholeRow, OneRowOverlapsAgreeWithThePipeline)
+{
+    for (int lanes : {1, 2, 4}) {
+        init_lanes(lanes);
+        for (const shape &s : one_row_shapes) {
+            for (int k = -9; k <= 9; ++k) {
+                for (int rep = 0; rep < 2; ++rep) {
+                    const vinstr_t op = any_builtin();
+                    const int L = pick(0, 40);
+                    const int64_t a = base;
+                    // B: the same range as A, near it, or far away.
+                    const int mode = pick(0, 2);
+                    const int64_t b = mode == 0 ? a : mode == 1 ? a + pick(-9, 9) * s.src_size : base + 1536;
+                    // The destination measured from A or from B, sometimes at an odd byte.
+                    int64_t d = (pick(0, 1) ? a : b) + int64_t(k) * s.dst_size;
+                    if (pick(0, 9) == 0)
+                        d += 1;
+                    randomise();
+                    set_vl(uint32_t(L));
+                    const int32_t scalar = static_cast<int32_t>(rng());
+                    compare(describe(s, op, lanes, L, a, b, d),
+                            [&] { s.issue(op, sp(size_t(d)), sp(size_t(a)), scalar, sp(size_t(b))); });
+                    if (testing::Test::HasFatalFailure())
+                        return;
+                }
+            }
+        }
+    }
+}
+
+// 2D and 3D instructions whose rows overlap each other and the sources.
+TEST_F(WholeRow, MultiRowOverlapsAgreeWithThePipeline)
+{
+    for (int lanes : {1, 4}) {
+        init_lanes(lanes);
+        for (int n = 0; n < 250; ++n) {
+            const shape &s = multi_row_shapes[size_t(pick(0, int(multi_row_shapes.size()) - 1))];
+            const vinstr_t op = any_builtin();
+            const int L = pick(0, 24);
+            const int R = pick(0, 4), M = s.dim == 3 ? pick(0, 3) : 1;
+            const int64_t a = base;
+            const int64_t b = pick(0, 1) ? a + pick(-9, 9) * s.src_size : base + 1536;
+            const int64_t d = (pick(0, 1) ? a : b) + pick(-9, 9) * s.dst_size;
+            set_2d(uint32_t(R), pick(-2 * L, 2 * L) * s.dst_size, pick(-2 * L, 2 * L) * s.src_size,
+                   pick(-2 * L, 2 * L) * s.src_size);
+            set_3d(uint32_t(M), pick(-4 * L, 4 * L) * s.dst_size, pick(-4 * L, 4 * L) * s.src_size,
+                   pick(-4 * L, 4 * L) * s.src_size);
+            randomise();
+            set_vl(uint32_t(L));
+            const int32_t scalar = static_cast<int32_t>(rng());
+            compare(describe(s, op, lanes, L, a, b, d) + " rows " + std::to_string(R) + " mats " + std::to_string(M),
+                    [&] { s.issue(op, sp(size_t(d)), sp(size_t(a)), scalar, sp(size_t(b))); });
+            if (testing::Test::HasFatalFailure())
+                return;
+        }
+    }
+}
+
+// Masked and accumulating instructions, with masks shorter or longer than
+// the vector length.
+TEST_F(WholeRow, MaskedAndAccumulatingInstructionsAgreeWithThePipeline)
+{
+    for (int lanes : {1, 4}) {
+        init_lanes(lanes);
+        for (int n = 0; n < 300; ++n) {
+            const shape &s = masked_and_acc_shapes[size_t(pick(0, int(masked_and_acc_shapes.size()) - 1))];
+            const vinstr_t op = any_builtin();
+            const int L = pick(0, 30);
+            if (s.masked)
+                random_mask(pick(0, 30));
+            set_2d(uint32_t(pick(1, 3)), pick(-8, 8) * s.dst_size, pick(-8, 8) * s.src_size, pick(-8, 8) * s.src_size);
+            set_3d(2, pick(-16, 16) * s.dst_size, pick(-16, 16) * s.src_size, pick(-16, 16) * s.src_size);
+            const int64_t a = base;
+            const int64_t b = pick(0, 1) ? a + pick(-9, 9) * s.src_size : base + 1536;
+            const int64_t d = (pick(0, 1) ? a : b) + pick(-9, 9) * s.dst_size;
+            randomise();
+            set_vl(uint32_t(L));
+            const int32_t scalar = static_cast<int32_t>(rng());
+            compare(describe(s, op, lanes, L, a, b, d),
+                    [&] { s.issue(op, sp(size_t(d)), sp(size_t(a)), scalar, sp(size_t(b))); });
+            if (testing::Test::HasFatalFailure())
+                return;
+        }
+    }
+}
+
+// The mask memory itself as destination of masked byte instructions (its
+// own enable source), and mask refinement, which is such an instruction.
+TEST_F(WholeRow, MaskMemoryDestinationsAgreeWithThePipeline)
+{
+    for (int lanes : {1, 4}) {
+        init_lanes(lanes);
+        for (int n = 0; n < 150; ++n) {
+            const int L = pick(1, 30);
+            random_mask(L);
+            randomise();
+            const vinstr_t op = any_builtin();
+            const int k = pick(0, 9);
+            const int64_t a = base + pick(-9, 9);
+            const std::string what = "mask + " + std::to_string(k) + " op " + std::to_string(op);
+            compare(what, [&] { kmrsim_masked_1D_VVBBS(V_VVBBS, op, state().mask_memory + k, sp(size_t(a)), sp(size_t(a))); });
+            compare(what, [&] { kmrsim_masked_1D_SVBBU(V_SVBBU, op, state().mask_memory + k, 3, state().mask_memory); });
+            const vinstr_t condition = static_cast<vinstr_t>(pick(VCMV_LEZ, VCMV_NZ));
+            compare("refinement", [&] { kmrsim_setup_mask_masked(V_VVBBS, condition, sp(size_t(a))); });
+            if (testing::Test::HasFatalFailure())
+                return;
+        }
+    }
+}

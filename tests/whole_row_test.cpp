@@ -152,27 +152,41 @@ TEST_F(WholeRow, OneRowOverlapsAgreeWithThePipeline)
     }
 }
 
-// 2D and 3D instructions whose rows overlap each other and the sources.
+// 2D and 3D instructions whose rows overlap each other and the sources, and
+// in-place ones (a source that is the destination, row for row) with rows
+// apart, touching or overlapping.
 TEST_F(WholeRow, MultiRowOverlapsAgreeWithThePipeline)
 {
     for (int lanes : {1, 4}) {
         init_lanes(lanes);
-        for (int n = 0; n < 250; ++n) {
+        for (int n = 0; n < 300; ++n) {
             const shape &s = multi_row_shapes[size_t(pick(0, int(multi_row_shapes.size()) - 1))];
             const vinstr_t op = any_builtin();
             const int L = pick(0, 24);
             const int R = pick(0, 4), M = s.dim == 3 ? pick(0, 3) : 1;
-            const int64_t a = base;
-            const int64_t b = pick(0, 1) ? a + pick(-9, 9) * s.src_size : base + 1536;
+            int64_t a = base;
+            int64_t b = pick(0, 1) ? a + pick(-9, 9) * s.src_size : base + 1536;
             const int64_t d = (pick(0, 1) ? a : b) + pick(-9, 9) * s.dst_size;
-            set_2d(uint32_t(R), pick(-2 * L, 2 * L) * s.dst_size, pick(-2 * L, 2 * L) * s.src_size,
-                   pick(-2 * L, 2 * L) * s.src_size);
-            set_3d(uint32_t(M), pick(-4 * L, 4 * L) * s.dst_size, pick(-4 * L, 4 * L) * s.src_size,
-                   pick(-4 * L, 4 * L) * s.src_size);
+            const int32_t d2 = pick(-2 * L, 2 * L) * s.dst_size, d3 = pick(-4 * L, 4 * L) * s.dst_size;
+            int32_t a2 = pick(-2 * L, 2 * L) * s.src_size, a3 = pick(-4 * L, 4 * L) * s.src_size;
+            int32_t b2 = pick(-2 * L, 2 * L) * s.src_size, b3 = pick(-4 * L, 4 * L) * s.src_size;
+            const int in_place = s.src_size == s.dst_size ? pick(0, 2) : 0;
+            if (in_place == 1) {
+                a = d;
+                a2 = d2;
+                a3 = d3;
+            } else if (in_place == 2) {
+                b = d;
+                b2 = d2;
+                b3 = d3;
+            }
+            set_2d(uint32_t(R), d2, a2, b2);
+            set_3d(uint32_t(M), d3, a3, b3);
             randomise();
             set_vl(uint32_t(L));
             const int32_t scalar = static_cast<int32_t>(rng());
-            compare(describe(s, op, lanes, L, a, b, d) + " rows " + std::to_string(R) + " mats " + std::to_string(M),
+            compare(describe(s, op, lanes, L, a, b, d) + " rows " + std::to_string(R) + " mats " +
+                        std::to_string(M) + " strides " + std::to_string(d2) + "/" + std::to_string(d3),
                     [&] { s.issue(op, sp(size_t(d)), sp(size_t(a)), scalar, sp(size_t(b))); });
             if (testing::Test::HasFatalFailure())
                 return;

@@ -302,7 +302,15 @@ struct engine {
                     bool acc)
     {
         const kmr_sim_t &s = sim();
-        instr_ctx c{};
+        // Every field is set below; value-initialising the whole record would
+        // cost more than the rest of a short instruction's set-up.
+        instr_ctx c;
+        c.func = nullptr;
+        c.opcode_select = 0;
+        c.loop_all = nullptr;
+        c.loop_some = nullptr;
+        c.frac = 0;
+        c.dest_flags = true;
         c.op = op;
         c.mode = mode;
         c.masked = masked;
@@ -591,7 +599,7 @@ struct engine {
     static uintptr_t call_custom(const instr_ctx &c, uintptr_t group_dest, bool start, bool end,
                                  workspace<D, S> &w, S *out, S *out_flag, S *en)
     {
-        kmrsim_custom_args args{};
+        kmrsim_custom_args args;  // every field is set below
         args.opcode_select = c.opcode_select;
         args.start = start ? 1 : 0;
         args.end = end ? 1 : 0;

@@ -169,6 +169,13 @@ struct op_reads_ab {
     static constexpr bool reads_b_flag = false;
     static constexpr bool conditional = false;
 };
+// Carry opcodes: A's value and B's flag; B's value is not used.
+struct op_reads_a_and_b_flag {
+    static constexpr bool reads_a_flag = false;
+    static constexpr bool reads_b = false;
+    static constexpr bool reads_b_flag = true;
+    static constexpr bool conditional = false;
+};
 // Logic opcodes: the same operation on the values and on the flags.
 struct op_reads_all {
     static constexpr bool reads_a_flag = true;
@@ -249,11 +256,7 @@ struct element_op<VSUB, T> : detail::op_reads_ab {
 // VADDC / VSUBB: add B's flag (carry) to A / subtract it (borrow) from A;
 // B's value is not used.
 template <typename T>
-struct element_op<VADDC, T> {
-    static constexpr bool reads_a_flag = false;
-    static constexpr bool reads_b = false;
-    static constexpr bool reads_b_flag = true;
-    static constexpr bool conditional = false;
+struct element_op<VADDC, T> : detail::op_reads_a_and_b_flag {
     static inline void apply(T a, T, T, T b_flag, T &out, T &out_flag, T &, unsigned) {
         const T r = detail::wrap_add(a, b_flag);
         out = r;
@@ -261,11 +264,7 @@ struct element_op<VADDC, T> {
     }
 };
 template <typename T>
-struct element_op<VSUBB, T> {
-    static constexpr bool reads_a_flag = false;
-    static constexpr bool reads_b = false;
-    static constexpr bool reads_b_flag = true;
-    static constexpr bool conditional = false;
+struct element_op<VSUBB, T> : detail::op_reads_a_and_b_flag {
     static inline void apply(T a, T, T, T b_flag, T &out, T &out_flag, T &, unsigned) {
         const T r = detail::wrap_sub(a, b_flag);
         out = r;

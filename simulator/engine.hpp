@@ -19,7 +19,9 @@
 
 #include "element_ops.hpp"
 #include "kmrsim.hpp"
+#include "overlap.hpp"
 #include "pipeline.hpp"
+#include "workspace.hpp"
 
 namespace kmrsim {
 
@@ -120,137 +122,6 @@ inline void prepare_operand(const memory_view &mem, uintptr_t a, int64_t len)
         s.dma_until_hook(ptr(a), bytes);
     if (len < 0 || !mem.holds(a, bytes))
         check_range(a, len);
-}
-
-// A growable byte buffer that keeps its storage between instructions.
-struct byte_buffer {
-    std::unique_ptr<uint8_t[]> data;
-    size_t size = 0;
-
-    uint8_t *reserve(size_t n)
-    {
-        if (n > size) {
-            size = std::max(n, size * 2);
-            data = std::make_unique<uint8_t[]>(size);
-        }
-        return data.get();
-    }
-};
-
-// Working storage of one executor instance: the operand arrays of a lane
-// group (or of a chunk of a row), one result/flag/enable array triple per
-// ring-buffer slot, and copies of source rows. Sized once for the largest
-// lane group (256 lanes of 8-bit elements) and grown only if a larger group
-// or row ever appears.
-template <typename D, typename S>
-struct workspace {
-    static constexpr size_t min_capacity = 1024;
-    static constexpr int slots = 5;
-
-    size_t cap = 0;
-    std::unique_ptr<S[]> block;
-    std::unique_ptr<D[]> narrow_block;
-    S *a = nullptr, *a_flag = nullptr, *b = nullptr, *b_flag = nullptr, *zero = nullptr;
-    S *out[slots] = {}, *out_flag[slots] = {}, *enable[slots] = {};
-    bool all_enabled[slots] = {};
-    bool write_flags[slots] = {};
-    D *narrowed = nullptr;
-    byte_buffer copy_a, copy_a_flag, copy_b, copy_b_flag, copy_mask;
-
-    // Must only be called while no stage is queued.
-    void ensure(size_t n)
-    {
-        if (n <= cap)
-            return;
-        cap = std::max(n, min_capacity);
-        block = std::make_unique<S[]>(cap * (5 + 3 * slots));
-        narrow_block = std::make_unique<D[]>(cap);
-        S *p = block.get();
-        a = p; p += cap;
-        a_flag = p; p += cap;
-        b = p; p += cap;
-        b_flag = p; p += cap;
-        zero = p; p += cap;
-        for (int i = 0; i < slots; ++i) {
-            out[i] = p; p += cap;
-            out_flag[i] = p; p += cap;
-            enable[i] = p; p += cap;
-        }
-        narrowed = narrow_block.get();
-    }
-};
-
-// Byte span covered by an operand over all rows of an instruction.
-struct span {
-    uintptr_t lo = 0;
-    uintptr_t hi = 0;
-};
-
-// Computes the span of rows starting at base + m * s3 + r * s2; false when
-// the row offsets would wrap their 32-bit products (then no span is claimed).
-inline bool operand_span(uintptr_t base, int32_t s2, int32_t s3, int32_t rows, int32_t mats, int64_t row_bytes,
-                         span &out)
-{
-    const int64_t r2 = int64_t(rows - 1) * s2;
-    const int64_t r3 = int64_t(mats - 1) * s3;
-    if (r2 < INT32_MIN || r2 > INT32_MAX || r3 < INT32_MIN || r3 > INT32_MAX)
-        return false;
-    const int64_t lo = std::min<int64_t>(0, r2) + std::min<int64_t>(0, r3);
-    const int64_t hi = std::max<int64_t>(0, r2) + std::max<int64_t>(0, r3) + std::max<int64_t>(row_bytes, 0);
-    out.lo = base + static_cast<uintptr_t>(lo);
-    out.hi = base + static_cast<uintptr_t>(hi);
-    return true;
-}
-
-inline bool spans_overlap(const span &x, const span &y)
-{
-    return x.lo < x.hi && y.lo < y.hi && x.lo < y.hi && y.lo < x.hi;
-}
-
-// How the whole-row path may read a source of a one-row instruction whose
-// range meets the destination's. Lane group j reads memory as it is after the
-// write-backs of groups 0 .. j-4. With equal element sizes and the source d
-// elements behind the destination, element k reads what element k - d writes,
-// in group floor(k/G) - floor((k-d)/G), which is ceil(d/G) or floor(d/G)
-// groups earlier:
-//   - d <= 0: the write comes at or after the read: the old value is seen;
-//   - ceil(d/G) <= 3: never visible: the old value is seen (read a copy);
-//   - floor(d/G) >= 4: always visible: the new value is seen (compute in
-//     chunks of at most d elements, so each chunk reads finished results);
-//   - otherwise it depends on the element: only the pipeline can tell.
-enum class source_access { live, copy, pipeline };
-
-struct row_plan {
-    bool direct = false;           // compute rows whole
-    source_access a = source_access::live;
-    source_access b = source_access::live;
-    source_access mask = source_access::live;
-    size_t chunk_limit = SIZE_MAX; // most elements per chunk
-};
-
-inline source_access classify_source(uintptr_t src, size_t src_size, uintptr_t dest, size_t dest_size, int64_t L,
-                                     int G, size_t &chunk_limit)
-{
-    const span ss{src, src + uintptr_t(L * int64_t(src_size))};
-    const span ds{dest, dest + uintptr_t(L * int64_t(dest_size))};
-    if (!spans_overlap(ss, ds))
-        return source_access::live;
-    if (src_size != dest_size)
-        return source_access::pipeline;
-    const intptr_t diff = static_cast<intptr_t>(src - dest);
-    if (diff % static_cast<intptr_t>(src_size) != 0)
-        return source_access::pipeline;
-    const int64_t delta = diff / static_cast<intptr_t>(src_size);
-    if (delta >= 0)
-        return source_access::live;
-    const int64_t d = -delta;
-    if ((d + G - 1) / G <= 3)
-        return source_access::copy;
-    if (d / G >= 4) {
-        chunk_limit = std::min(chunk_limit, static_cast<size_t>(d));
-        return source_access::live;
-    }
-    return source_access::pipeline;
 }
 
 // A source row as the whole-row path reads it: element values, and flag

@@ -330,15 +330,14 @@ struct engine {
 
         // Sources in the scratchpad have flags; anything else (a scalar, the
         // enumeration, the mask memory) reads flag 0.
+        auto vector_source = [&](uintptr_t p) {
+            return source_view{p, c.mem.holds(p, size_t(std::max<int64_t>(row_bytes, 0))) ? c.mem.flag_of(p) : 0};
+        };
         source_view a, b;
-        if (a_is_vector(c.mode)) {
-            a.values = A;
-            a.flags = c.mem.holds(A, size_t(std::max<int64_t>(row_bytes, 0))) ? c.mem.flag_of(A) : 0;
-        }
-        if (b_is_vector(c.mode) && c.op != VMOV) {
-            b.values = B;
-            b.flags = c.mem.holds(B, size_t(std::max<int64_t>(row_bytes, 0))) ? c.mem.flag_of(B) : 0;
-        }
+        if (a_is_vector(c.mode))
+            a = vector_source(A);
+        if (b_is_vector(c.mode) && c.op != VMOV)
+            b = vector_source(B);
 
         if (c.plan.direct) {
             run_row(dest, A, a, b, c, L);

@@ -23,18 +23,15 @@ vinstr_t inverted_condition(vinstr_t instr)
     }
 }
 
-// One step of a setup: scalar A (narrowed to the source type), source B,
-// the mask memory as a byte destination.
+// One step of a setup: an SV instruction with scalar A, source B (elements
+// of type S) and the mask memory as a byte destination, issued through the
+// same chain as the SV entry points.
 template <typename S>
 void setup_step(vinstr_t instr, int32_t scalar, void *src, bool masked)
 {
     using D = std::conditional_t<std::is_signed_v<S>, int8_t, uint8_t>;
-    if (!kmrsim::instruction_allowed(instr, masked))
-        return;
-    const int32_t a = static_cast<int32_t>(static_cast<S>(scalar));
-    kmrsim::account_cycles(instr, 1, int(sizeof(S)));
-    kmrsim::kmrsim_dispatch<D, S, S>(1, kmrsim::MODE_SV, instr, kmrsim::sim().mask_memory, &a, src, masked,
-                                     false);
+    kmrsim::run_entry<kmrsim::FORM_SV, S, D>(1, false, masked, instr, kmrsim::sim().mask_memory,
+                                            kmrsim::make_operand(scalar), kmrsim::make_operand(src));
 }
 
 template <typename S>

@@ -78,11 +78,8 @@ bool mask_memory_contains(const void *p) {
 }
 
 void verify_sp_ptr(void *sp_ptr, int len) {
-    const kmr_sim_t &s = kmrsim::sim();
-    const uintptr_t start = addr(sp_ptr);
-    check_end(s, start);
-    // The length is sign-extended; address arithmetic wraps like the hardware's.
-    check_end(s, start + static_cast<uintptr_t>(static_cast<intptr_t>(len)));
+    // The length is sign-extended.
+    kmrsim::verify_sp_range(sp_ptr, len);
 }
 
 void kmrsim::verify_sp_range(const void *sp_ptr, int64_t len) {

@@ -56,7 +56,10 @@ host_arrays &host()
     return h;
 }
 
-inline int32_t add_overflow_flag(int32_t a, int32_t b, int32_t r) { return ((a ^ r) & (b ^ r)) < 0; }
+inline int32_t add_overflow_flag(int32_t a, int32_t b, int32_t r)
+{
+    return ((a ^ r) & (b ^ r)) < 0;
+}
 
 void native_vadd(size_t n)
 {
@@ -146,16 +149,20 @@ void define_cases()
         for (uint32_t vl : {64u, 1024u, 4096u}) {
             if (lanes != 4 && vl != 4096)
                 continue;
-            add("VADD.VVWWS lanes=" + std::to_string(lanes) + " VL=" + std::to_string(vl), vl,
+            add(
+                "VADD.VVWWS lanes=" + std::to_string(lanes) + " VL=" + std::to_string(vl), vl,
                 [=] { arrays = sim_setup(lanes, vl); },
                 [] { kmrsim_1D_VVWWS(V_VVWWS, VADD, arrays.c, arrays.a, arrays.b); }, [=] { native_vadd(vl); });
         }
     }
     // 3: other forms and widths.
-    add("VMUL.SVWWS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
+    add(
+        "VMUL.SVWWS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
         [] { kmrsim_1D_SVWWS(V_SVWWS, VMUL, arrays.c, 3, arrays.b); }, [] { native_vmul_scalar(4096, 3); });
-    add("VADD.VEWWS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
-        [] { kmrsim_1D_VEWWS(V_VEWWS, VADD, arrays.c, arrays.a, 0); }, [] {
+    add(
+        "VADD.VEWWS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
+        [] { kmrsim_1D_VEWWS(V_VEWWS, VADD, arrays.c, arrays.a, 0); },
+        [] {
             host_arrays &h = host();
             for (size_t i = 0; i < 4096; ++i) {
                 const int32_t r = int32_t(uint32_t(h.a[i]) + uint32_t(i));
@@ -164,8 +171,10 @@ void define_cases()
             }
             benchmark::ClobberMemory();
         });
-    add("VADD.SEWWS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
-        [] { kmrsim_1D_SEWWS(V_SEWWS, VADD, arrays.c, 1, 0); }, [] {
+    add(
+        "VADD.SEWWS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
+        [] { kmrsim_1D_SEWWS(V_SEWWS, VADD, arrays.c, 1, 0); },
+        [] {
             host_arrays &h = host();
             for (size_t i = 0; i < 4096; ++i) {
                 const int32_t r = int32_t(1u + uint32_t(i));
@@ -174,17 +183,21 @@ void define_cases()
             }
             benchmark::ClobberMemory();
         });
-    add("VADD.VVWBS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
+    add(
+        "VADD.VVWBS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
         [] { kmrsim_1D_VVWBS(V_VVWBS, VADD, arrays.c8, arrays.a, arrays.b); },
         [] { native_vadd_narrow(4096, host().out8, host().flag8); });
-    add("VADD.VVWHS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
+    add(
+        "VADD.VVWHS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
         [] { kmrsim_1D_VVWHS(V_VVWHS, VADD, arrays.c16, arrays.a, arrays.b); },
         [] { native_vadd_narrow(4096, host().out16, host().flag16); });
 
     // 4: overlapping VMOV (the pipeline decides the result: a clean shift).
     for (int shift : {1, 4}) {
-        add("VMOV dest=src+" + std::to_string(shift) + " VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
-            [=] { kmrsim_1D_VVWWS(V_VVWWS, VMOV, arrays.c + shift, arrays.c, 0); }, [=] {
+        add(
+            "VMOV dest=src+" + std::to_string(shift) + " VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
+            [=] { kmrsim_1D_VVWWS(V_VVWWS, VMOV, arrays.c + shift, arrays.c, 0); },
+            [=] {
                 host_arrays &h = host();
                 std::memmove(h.out.data() + shift, h.out.data(), 4096 * 4);
                 std::memmove(h.flag.data() + shift, h.flag.data(), 4096 * 4);
@@ -193,13 +206,17 @@ void define_cases()
     }
 
     // 5: 2D and 3D instructions.
-    add("VADD.2D 64x64", 64 * 64, [] {
+    add(
+        "VADD.2D 64x64", 64 * 64,
+        [] {
             arrays = sim_setup(4, 64);
             KMR_SET_VL(3, 64, 256);
             KMR_SET_VL(4, 256, 256);
         },
         [] { kmrsim_2D_VVWWS(V_VVWWS, VADD, arrays.c, arrays.a, arrays.b); }, [] { native_vadd(64 * 64); });
-    add("VADD.3D 8x8x64", 8 * 8 * 64, [] {
+    add(
+        "VADD.3D 8x8x64", 8 * 8 * 64,
+        [] {
             arrays = sim_setup(4, 64);
             KMR_SET_VL(3, 8, 256);
             KMR_SET_VL(4, 256, 256);
@@ -209,7 +226,9 @@ void define_cases()
         [] { kmrsim_3D_VVWWS(V_VVWWS, VADD, arrays.c, arrays.a, arrays.b); }, [] { native_vadd(8 * 8 * 64); });
 
     // 6: masks.
-    add("masked VADD.VVBBS half mask VL=1024", 1024, [] {
+    add(
+        "masked VADD.VVBBS half mask VL=1024", 1024,
+        [] {
             arrays = sim_setup(4, 1024);
             int8_t *m = reinterpret_cast<int8_t *>(arrays.a);
             for (int i = 0; i < 1024; ++i)
@@ -232,8 +251,10 @@ void define_cases()
             }
             benchmark::ClobberMemory();
         });
-    add("mask setup VCMV_NZ word VL=1024", 1024, [] { arrays = sim_setup(4, 1024); },
-        [] { kmrsim_setup_mask(V_VVWWS, VCMV_NZ, arrays.b); }, [] {
+    add(
+        "mask setup VCMV_NZ word VL=1024", 1024, [] { arrays = sim_setup(4, 1024); },
+        [] { kmrsim_setup_mask(V_VVWWS, VCMV_NZ, arrays.b); },
+        [] {
             host_arrays &h = host();
             for (size_t i = 0; i < 1024; ++i)
                 h.mask[i] = h.b[i] != 0;
@@ -241,8 +262,10 @@ void define_cases()
         });
 
     // 7: accumulation.
-    add("acc VADD.VVWWS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
-        [] { kmrsim_acc_1D_VVWWS(V_VVWWS, VADD, arrays.c, arrays.a, arrays.b); }, [] {
+    add(
+        "acc VADD.VVWWS VL=4096", 4096, [] { arrays = sim_setup(4, 4096); },
+        [] { kmrsim_acc_1D_VVWWS(V_VVWWS, VADD, arrays.c, arrays.a, arrays.b); },
+        [] {
             host_arrays &h = host();
             int64_t sum = 0;
             for (size_t i = 0; i < 4096; ++i)
@@ -252,7 +275,9 @@ void define_cases()
         });
 
     // 8: a custom instruction.
-    add("VCUSTOM0 word add VL=4096", 4096, [] {
+    add(
+        "VCUSTOM0 word add VL=4096", 4096,
+        [] {
             arrays = sim_setup(4, 4096);
             kmrsim_set_custom_instruction(0, 1, 4, custom_add);
         },
@@ -264,8 +289,9 @@ void define_cases()
     // or by a sync.
     static std::vector<uint8_t> host_in(65536, 7), host_out(65536);
     for (bool by_instructions : {true, false}) {
-        add(std::string("DMA 64KB in+out, completed by ") + (by_instructions ? "instructions" : "kmr_sync"),
-            2 * 65536, [] { arrays = sim_setup(4, 128); },
+        add(
+            std::string("DMA 64KB in+out, completed by ") + (by_instructions ? "instructions" : "kmr_sync"), 2 * 65536,
+            [] { arrays = sim_setup(4, 128); },
             [=] {
                 uint8_t *sp = reinterpret_cast<uint8_t *>(arrays.a);
                 for (int k = 0; k < 64; ++k)
@@ -289,7 +315,9 @@ void define_cases()
 
     // 10: a 3x3 box filter over a 128x128 byte image with 2D instructions:
     // nine byte adds of 126 rows x 126 elements.
-    add("3x3 filter 128x128 bytes (9 2D instructions)", 126 * 126 * 9, [] {
+    add(
+        "3x3 filter 128x128 bytes (9 2D instructions)", 126 * 126 * 9,
+        [] {
             arrays = sim_setup(4, 126);
             KMR_SET_VL(3, 126, 128);
             KMR_SET_VL(4, 128, 128);
@@ -345,8 +373,7 @@ public:
             const std::string name = run.benchmark_name();
             const bool native = name.rfind("native/", 0) == 0;
             const std::string key = name.substr(name.find('/') + 1);
-            const double ns = run.GetAdjustedRealTime() * 1e9 /
-                              benchmark::GetTimeUnitMultiplier(run.time_unit);
+            const double ns = run.GetAdjustedRealTime() * 1e9 / benchmark::GetTimeUnitMultiplier(run.time_unit);
             (native ? timings[key].native_ns : timings[key].sim_ns) = ns;
         }
     }
@@ -377,8 +404,7 @@ int main(int argc, char **argv)
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    std::printf("\n%-48s %14s %14s %14s %8s\n", "case", "sim ns/elem", "native ns/elem", "sim ns/iter",
-                "ratio");
+    std::printf("\n%-48s %14s %14s %14s %8s\n", "case", "sim ns/elem", "native ns/elem", "sim ns/iter", "ratio");
     for (const std::string &name : order) {
         const auto it = timings.find(name);
         if (it == timings.end() || it->second.sim_ns == 0 || it->second.native_ns == 0)
@@ -388,8 +414,8 @@ int main(int argc, char **argv)
             if (c.name == name)
                 bc = &c;
         const double n = double(bc->elements);
-        std::printf("%-48s %14.3f %14.3f %14.1f %8.1f\n", name.c_str(), it->second.sim_ns / n,
-                    it->second.native_ns / n, it->second.sim_ns, it->second.sim_ns / it->second.native_ns);
+        std::printf("%-48s %14.3f %14.3f %14.1f %8.1f\n", name.c_str(), it->second.sim_ns / n, it->second.native_ns / n,
+                    it->second.sim_ns, it->second.sim_ns / it->second.native_ns);
     }
     return 0;
 }

@@ -55,8 +55,9 @@ bool admit_instruction(vinstr_t instr)
             return false;
         }
         if (lanes_for_instruction(instr) <= 0) {
-            std::fprintf(stderr, "Error: VCUSTOM%d has a lane count of %d (register it again after kmrsim_init); "
-                                 "nothing executed\n",
+            std::fprintf(stderr,
+                         "Error: VCUSTOM%d has a lane count of %d (register it again after kmrsim_init); "
+                         "nothing executed\n",
                          k, lanes_for_instruction(instr));
             return false;
         }

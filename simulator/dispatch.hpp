@@ -12,7 +12,12 @@
 namespace kmrsim {
 
 // Operand forms, numbered as in the mode values.
-enum operand_form : int { FORM_SE = 0, FORM_SV = 1, FORM_VE = 2, FORM_VV = 3 };
+enum operand_form : int {
+    FORM_SE = 0,
+    FORM_SV = 1,
+    FORM_VE = 2,
+    FORM_VV = 3
+};
 
 constexpr int mode_of_form(int form)
 {
@@ -31,8 +36,7 @@ void account_cycles(vinstr_t instr, int dim, int esize);
 bool admit_instruction(vinstr_t instr);
 
 template <typename D, typename S, typename Src>
-void kmrsim_dispatch(int dim, int mode, vinstr_t instr, void *dest, const void *A, const void *B, bool masked,
-                     bool acc)
+void kmrsim_dispatch(int dim, int mode, vinstr_t instr, void *dest, const void *A, const void *B, bool masked, bool acc)
 {
     if (!admit_instruction(instr))
         return;
@@ -44,8 +48,14 @@ struct operand {
     uintptr_t address;
     int32_t value;
 };
-inline operand make_operand(void *p) { return {addr(p), 0}; }
-inline operand make_operand(int32_t v) { return {0, v}; }
+inline operand make_operand(void *p)
+{
+    return {addr(p), 0};
+}
+inline operand make_operand(int32_t v)
+{
+    return {0, v};
+}
 
 // The common chain of every entry point. Src and Dst are the element types of
 // the name's width letters and signedness; the computation type is the wider

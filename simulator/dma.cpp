@@ -11,41 +11,63 @@
 
 namespace {
 
-enum : uint32_t { kDmaDeferred = 0, kDmaImmediate = 1 };
+enum : uint32_t {
+    kDmaDeferred = 0,
+    kDmaImmediate = 1
+};
 
-inline uintptr_t addr(const void *p) { return reinterpret_cast<uintptr_t>(p); }
+inline uintptr_t addr(const void *p)
+{
+    return reinterpret_cast<uintptr_t>(p);
+}
 
 // Copies the first `bytes` bytes of a request. Host and scratchpad buffers
 // are the caller's; a host buffer that overlaps the scratchpad side must not
 // make the copy undefined, hence memmove.
-inline void copy_part(dma_request_t *n, uint64_t bytes) {
-    if (bytes != 0) std::memmove(n->to, n->from, static_cast<size_t>(bytes));
+inline void copy_part(dma_request_t *n, uint64_t bytes)
+{
+    if (bytes != 0)
+        std::memmove(n->to, n->from, static_cast<size_t>(bytes));
 }
 
 // Performs the head request completely and removes it.
-inline void complete_head(kmr_sim_t &s) {
+inline void complete_head(kmr_sim_t &s)
+{
     dma_request_t *n = s.dma_queue;
     copy_part(n, n->size);
     s.dma_queue = n->next;
     std::free(n);
 }
 
-inline uintptr_t scratchpad_side(const dma_request_t *n) {
+inline uintptr_t scratchpad_side(const dma_request_t *n)
+{
     return addr(n->to_host ? n->from : n->to);
 }
 
 // How a touched range [b0, b1) meets a request's scratchpad range [a0, a1).
-enum Overlap { kCoversAll = 1, kCoversStart = 2, kFromInside = 3, kEndsInside = 4, kNone = 5 };
+enum Overlap {
+    kCoversAll = 1,
+    kCoversStart = 2,
+    kFromInside = 3,
+    kEndsInside = 4,
+    kNone = 5
+};
 
-inline Overlap classify(uintptr_t a0, uintptr_t a1, uintptr_t b0, uintptr_t b1) {
-    if (b0 < a0 && b1 >= a1) return kCoversAll;
-    if (b0 < a0 && a0 < b1 && b1 < a1) return kCoversStart;
-    if (a0 <= b0 && b0 < a1 && b1 >= a1) return kFromInside;
-    if (b0 >= a0 && b1 < a1) return kEndsInside;
+inline Overlap classify(uintptr_t a0, uintptr_t a1, uintptr_t b0, uintptr_t b1)
+{
+    if (b0 < a0 && b1 >= a1)
+        return kCoversAll;
+    if (b0 < a0 && a0 < b1 && b1 < a1)
+        return kCoversStart;
+    if (a0 <= b0 && b0 < a1 && b1 >= a1)
+        return kFromInside;
+    if (b0 >= a0 && b1 < a1)
+        return kEndsInside;
     return kNone;
 }
 
-void add_dma_stats(kmrsim_stats_t &st, size_t num_bytes) {
+void add_dma_stats(kmrsim_stats_t &st, size_t num_bytes)
+{
     const uint32_t n = static_cast<uint32_t>(num_bytes);
     st.dma_calls += 1;
     st.dma_bytes += n;
@@ -54,24 +76,23 @@ void add_dma_stats(kmrsim_stats_t &st, size_t num_bytes) {
         st.dma_cycles[k] += (n >> k) + ((n & ((1u << k) - 1u)) != 0 ? 1u : 0u);
 }
 
-void request(void *to, const void *from, size_t num_bytes, bool to_host) {
+void request(void *to, const void *from, size_t num_bytes, bool to_host)
+{
     kmr_sim_t &s = kmrsim::sim();
-    if (s.dma_type != kDmaDeferred && s.dma_type != kDmaImmediate) return;
+    if (s.dma_type != kDmaDeferred && s.dma_type != kDmaImmediate)
+        return;
 
     // The scratchpad side must lie in the scratchpad (or the mask memory).
     // The full length is checked, so a request of 4 GiB or more cannot slip
     // through as a short one. A failed check stops the program before
     // anything is queued or counted.
     const void *sp_side = to_host ? from : to;
-    const int64_t len = num_bytes > static_cast<uint64_t>(INT64_MAX)
-                            ? INT64_MAX
-                            : static_cast<int64_t>(num_bytes);
+    const int64_t len = num_bytes > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(num_bytes);
     kmrsim::verify_sp_range(sp_side, len);
 
     auto *node = static_cast<dma_request_t *>(std::malloc(sizeof(dma_request_t)));
     if (node == nullptr) {
-        std::fprintf(stderr, "Error: out of memory queuing a DMA request of %zu bytes\n",
-                     num_bytes);
+        std::fprintf(stderr, "Error: out of memory queuing a DMA request of %zu bytes\n", num_bytes);
         std::exit(EXIT_FAILURE);
     }
     node->next = nullptr;
@@ -81,32 +102,40 @@ void request(void *to, const void *from, size_t num_bytes, bool to_host) {
     node->to_host = to_host ? 1 : 0;
 
     dma_request_t **link = &s.dma_queue;
-    while (*link != nullptr) link = &(*link)->next;
+    while (*link != nullptr)
+        link = &(*link)->next;
     *link = node;
 
     add_dma_stats(s.stats, num_bytes);
 
-    if (s.dma_type == kDmaImmediate) kmr_sim_sync();
+    if (s.dma_type == kDmaImmediate)
+        kmr_sim_sync();
 }
 
 }  // namespace
 
-extern "C" void sim_dma_to_vector(void *to, const void *from, size_t num_bytes) {
+extern "C" void sim_dma_to_vector(void *to, const void *from, size_t num_bytes)
+{
     request(to, from, num_bytes, false);
 }
 
-extern "C" void sim_dma_to_host(void *to, const void *from, size_t num_bytes) {
+extern "C" void sim_dma_to_host(void *to, const void *from, size_t num_bytes)
+{
     request(to, from, num_bytes, true);
 }
 
-extern "C" void kmr_sim_sync(void) {
+extern "C" void kmr_sim_sync(void)
+{
     kmr_sim_t &s = kmrsim::sim();
-    while (s.dma_queue != nullptr) complete_head(s);
+    while (s.dma_queue != nullptr)
+        complete_head(s);
 }
 
-void _internal_do_dma_until(void *sp_ptr, size_t len) {
+void _internal_do_dma_until(void *sp_ptr, size_t len)
+{
     kmr_sim_t &s = kmrsim::sim();
-    if (s.dma_queue == nullptr || len == 0) return;
+    if (s.dma_queue == nullptr || len == 0)
+        return;
 
     const uintptr_t b0 = addr(sp_ptr);
     const uintptr_t b1 = len > UINTPTR_MAX - b0 ? UINTPTR_MAX : b0 + len;
@@ -123,10 +152,12 @@ void _internal_do_dma_until(void *sp_ptr, size_t len) {
                 break;
             }
         }
-        if (found == nullptr) return;
+        if (found == nullptr)
+            return;
 
         // Transfers complete in order: everything queued before it first.
-        while (s.dma_queue != found) complete_head(s);
+        while (s.dma_queue != found)
+            complete_head(s);
 
         if (cls == kCoversAll || cls == kFromInside) {
             complete_head(s);
@@ -142,7 +173,8 @@ void _internal_do_dma_until(void *sp_ptr, size_t len) {
     }
 }
 
-void kmrsim::drop_dma_queue() {
+void kmrsim::drop_dma_queue()
+{
     kmr_sim_t &s = kmrsim::sim();
     while (s.dma_queue != nullptr) {
         dma_request_t *n = s.dma_queue;
@@ -151,9 +183,13 @@ void kmrsim::drop_dma_queue() {
     }
 }
 
-extern "C" void kmrsim_set_dma_type(uint32_t dma_type) { kmrsim::sim().dma_type = dma_type; }
+extern "C" void kmrsim_set_dma_type(uint32_t dma_type)
+{
+    kmrsim::sim().dma_type = dma_type;
+}
 
-extern "C" void print_dma_queue(void) {
+extern "C" void print_dma_queue(void)
+{
     const kmr_sim_t &s = kmrsim::sim();
     std::printf("\n");
     if (s.dma_queue == nullptr) {
@@ -161,14 +197,15 @@ extern "C" void print_dma_queue(void) {
         return;
     }
     for (const dma_request_t *n = s.dma_queue; n != nullptr; n = n->next) {
-        std::printf("%p -> { next=%p\tto=%p\tfrom=%p\tto_host=%d\tsize=%d }\n",
-                    static_cast<const void *>(n), static_cast<const void *>(n->next),
-                    static_cast<const void *>(n->to), static_cast<const void *>(n->from),
-                    static_cast<int>(n->to_host), static_cast<int>(static_cast<int32_t>(n->size)));
+        std::printf("%p -> { next=%p\tto=%p\tfrom=%p\tto_host=%d\tsize=%d }\n", static_cast<const void *>(n),
+                    static_cast<const void *>(n->next), static_cast<const void *>(n->to),
+                    static_cast<const void *>(n->from), static_cast<int>(n->to_host),
+                    static_cast<int>(static_cast<int32_t>(n->size)));
     }
 }
 
-extern "C" void *get_flg_addr(void *p) {
+extern "C" void *get_flg_addr(void *p)
+{
     const kmr_sim_t &s = kmrsim::sim();
     // Integer arithmetic: the two blocks are separate allocations.
     return reinterpret_cast<void *>(addr(p) + (addr(s.flag_memory) - addr(s.tqm.scratchpad_addr)));

@@ -26,11 +26,13 @@
 
 // Type limits of an element type.
 template <typename T>
-constexpr T max_int() {
+constexpr T max_int()
+{
     return std::numeric_limits<T>::max();
 }
 template <typename T>
-constexpr T min_int() {
+constexpr T min_int()
+{
     return std::numeric_limits<T>::min();
 }
 
@@ -58,30 +60,33 @@ struct elem_traits {
     // A type that holds the exact product of two T values plus a rounding
     // constant below 2^(width-1). Narrow products stay in 32 bits so that
     // loops over 8- and 16-bit elements vectorise well.
-    using Prod = std::conditional_t<(sizeof(T) <= 2), Wide32,
-                                    std::conditional_t<is_signed, int64_t, uint64_t>>;
+    using Prod = std::conditional_t<(sizeof(T) <= 2), Wide32, std::conditional_t<is_signed, int64_t, uint64_t>>;
 };
 
 // Reduction modulo 2^W into T (well defined for every integer argument).
 template <typename T, typename V>
-constexpr T wrap_to(V v) {
+constexpr T wrap_to(V v)
+{
     return static_cast<T>(static_cast<typename elem_traits<T>::U>(v));
 }
 
 // The top bit of a T value.
 template <typename T>
-constexpr bool sign(T v) {
+constexpr bool sign(T v)
+{
     using U = typename elem_traits<T>::U;
     return (static_cast<U>(v) >> (elem_traits<T>::width - 1)) != 0;
 }
 
 template <typename T>
-constexpr T wrap_add(T a, T b) {
+constexpr T wrap_add(T a, T b)
+{
     using U = typename elem_traits<T>::U;
     return wrap_to<T>(static_cast<U>(a) + static_cast<U>(b));
 }
 template <typename T>
-constexpr T wrap_sub(T a, T b) {
+constexpr T wrap_sub(T a, T b)
+{
     using U = typename elem_traits<T>::U;
     return wrap_to<T>(static_cast<U>(a) - static_cast<U>(b));
 }
@@ -89,7 +94,8 @@ constexpr T wrap_sub(T a, T b) {
 // Flag of an addition r = trunc(a + b): signed overflow for signed T (both
 // operands of one sign, result of the other), carry out for unsigned T.
 template <typename T>
-constexpr bool add_flag(T a, T b, T r) {
+constexpr bool add_flag(T a, T b, T r)
+{
     if constexpr (elem_traits<T>::is_signed)
         return sign(a) == sign(b) && sign(r) != sign(a);
     else
@@ -98,7 +104,8 @@ constexpr bool add_flag(T a, T b, T r) {
 // Flag of a subtraction r = trunc(a - b): signed overflow for signed T
 // (operands of different signs, result's sign not a's), borrow for unsigned T.
 template <typename T>
-constexpr bool sub_flag(T a, T b, T r) {
+constexpr bool sub_flag(T a, T b, T r)
+{
     if constexpr (elem_traits<T>::is_signed)
         return sign(a) != sign(b) && sign(r) != sign(a);
     else
@@ -110,19 +117,22 @@ constexpr bool sub_flag(T a, T b, T r) {
 // that produced B, so "less than zero" of a compare done by a subtraction is
 // right even when the subtraction overflowed.
 template <typename T>
-constexpr bool cond_ltz(T b, T b_flag) {
+constexpr bool cond_ltz(T b, T b_flag)
+{
     if constexpr (elem_traits<T>::is_signed)
         return sign(b) != (b_flag != 0);
     else
         return b_flag != 0;
 }
 template <typename T>
-constexpr bool cond_lez(T b, T b_flag) {
+constexpr bool cond_lez(T b, T b_flag)
+{
     return cond_ltz(b, b_flag) | (b == 0);
 }
 
 template <typename T>
-constexpr T flag_of(bool f) {
+constexpr T flag_of(bool f)
+{
     return static_cast<T>(f ? 1 : 0);
 }
 
@@ -135,7 +145,8 @@ constexpr T flag_of(bool f) {
 // reduction is applied here so a hand-written descriptor cannot produce an
 // out-of-range shift.
 template <typename T>
-unsigned frac_bits() {
+unsigned frac_bits()
+{
     const kmr_tqm_t &tqm = sim().tqm;
     char bits;
     if constexpr (sizeof(T) == 1)
@@ -193,7 +204,8 @@ struct op_cmv {
 };
 
 template <typename T>
-inline void cmv(bool cond, T a, T a_flag, T &out, T &out_flag, T &enable) {
+inline void cmv(bool cond, T a, T a_flag, T &out, T &out_flag, T &enable)
+{
     // Written as selects so that loops over it if-convert.
     out = cond ? a : out;
     out_flag = cond ? a_flag : out_flag;
@@ -208,7 +220,8 @@ struct element_op<VMOV, T> {
     static constexpr bool reads_b = false;
     static constexpr bool reads_b_flag = false;
     static constexpr bool conditional = false;
-    static inline void apply(T a, T a_flag, T, T, T &out, T &out_flag, T &, unsigned) {
+    static inline void apply(T a, T a_flag, T, T, T &out, T &out_flag, T &, unsigned)
+    {
         out = a;
         out_flag = a_flag;
     }
@@ -216,21 +229,24 @@ struct element_op<VMOV, T> {
 
 template <typename T>
 struct element_op<VAND, T> : detail::op_reads_all {
-    static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &, unsigned) {
+    static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &, unsigned)
+    {
         out = static_cast<T>(a & b);
         out_flag = static_cast<T>(a_flag & b_flag);
     }
 };
 template <typename T>
 struct element_op<VOR, T> : detail::op_reads_all {
-    static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &, unsigned) {
+    static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &, unsigned)
+    {
         out = static_cast<T>(a | b);
         out_flag = static_cast<T>(a_flag | b_flag);
     }
 };
 template <typename T>
 struct element_op<VXOR, T> : detail::op_reads_all {
-    static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &, unsigned) {
+    static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &, unsigned)
+    {
         out = static_cast<T>(a ^ b);
         out_flag = static_cast<T>(a_flag ^ b_flag);
     }
@@ -238,7 +254,8 @@ struct element_op<VXOR, T> : detail::op_reads_all {
 
 template <typename T>
 struct element_op<VADD, T> : detail::op_reads_ab {
-    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned) {
+    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned)
+    {
         const T r = detail::wrap_add(a, b);
         out = r;
         out_flag = detail::flag_of<T>(detail::add_flag(a, b, r));
@@ -246,7 +263,8 @@ struct element_op<VADD, T> : detail::op_reads_ab {
 };
 template <typename T>
 struct element_op<VSUB, T> : detail::op_reads_ab {
-    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned) {
+    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned)
+    {
         const T r = detail::wrap_sub(a, b);
         out = r;
         out_flag = detail::flag_of<T>(detail::sub_flag(a, b, r));
@@ -257,7 +275,8 @@ struct element_op<VSUB, T> : detail::op_reads_ab {
 // B's value is not used.
 template <typename T>
 struct element_op<VADDC, T> : detail::op_reads_a_and_b_flag {
-    static inline void apply(T a, T, T, T b_flag, T &out, T &out_flag, T &, unsigned) {
+    static inline void apply(T a, T, T, T b_flag, T &out, T &out_flag, T &, unsigned)
+    {
         const T r = detail::wrap_add(a, b_flag);
         out = r;
         out_flag = detail::flag_of<T>(detail::add_flag(a, b_flag, r));
@@ -265,7 +284,8 @@ struct element_op<VADDC, T> : detail::op_reads_a_and_b_flag {
 };
 template <typename T>
 struct element_op<VSUBB, T> : detail::op_reads_a_and_b_flag {
-    static inline void apply(T a, T, T, T b_flag, T &out, T &out_flag, T &, unsigned) {
+    static inline void apply(T a, T, T, T b_flag, T &out, T &out_flag, T &, unsigned)
+    {
         const T r = detail::wrap_sub(a, b_flag);
         out = r;
         out_flag = detail::flag_of<T>(detail::sub_flag(a, b_flag, r));
@@ -277,7 +297,8 @@ struct element_op<VSUBB, T> : detail::op_reads_a_and_b_flag {
 // unsigned flag says the exact product does not fit in W bits.
 template <typename T>
 struct element_op<VMUL, T> : detail::op_reads_ab {
-    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned) {
+    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned)
+    {
         using P = typename detail::elem_traits<T>::Prod;
         const P p = static_cast<P>(static_cast<P>(a) * static_cast<P>(b));
         const T r = detail::wrap_to<T>(p);
@@ -293,7 +314,8 @@ struct element_op<VMUL, T> : detail::op_reads_ab {
 // flag is bit W-1 of the product, the top bit of the discarded low half.
 template <typename T>
 struct element_op<VMULHI, T> : detail::op_reads_ab {
-    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned) {
+    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned)
+    {
         using P = typename detail::elem_traits<T>::Prod;
         using UP = std::make_unsigned_t<P>;
         constexpr unsigned w = detail::elem_traits<T>::width;
@@ -312,17 +334,18 @@ struct element_op<VMULHI, T> : detail::op_reads_ab {
 // 0 and the result is the exact product, saturated.
 template <typename T>
 struct element_op<VMULFXP, T> : detail::op_reads_ab {
-    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned frac) {
+    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned frac)
+    {
         using P = typename detail::elem_traits<T>::Prod;
         frac &= detail::elem_traits<T>::width - 1;
         const P round = frac == 0 ? P(0) : static_cast<P>(P(1) << (frac - 1));
         // |a * b| <= 2^(2W-2) for signed T and a * b < 2^(2W) - 2^(W+1) + 2
         // for unsigned T, so adding round (< 2^(W-1)) stays within P.
-        const P r = static_cast<P>(static_cast<P>(static_cast<P>(a) * static_cast<P>(b)) + round) >>
-                    frac;
+        const P r = static_cast<P>(static_cast<P>(static_cast<P>(a) * static_cast<P>(b)) + round) >> frac;
         const bool over = r > static_cast<P>(max_int<T>());
         bool under = false;
-        if constexpr (detail::elem_traits<T>::is_signed) under = r < static_cast<P>(min_int<T>());
+        if constexpr (detail::elem_traits<T>::is_signed)
+            under = r < static_cast<P>(min_int<T>());
         out = over ? max_int<T>() : under ? min_int<T>() : static_cast<T>(r);
         out_flag = detail::flag_of<T>(over || under);
     }
@@ -332,7 +355,8 @@ struct element_op<VMULFXP, T> : detail::op_reads_ab {
 // says it saturated.
 template <typename T>
 struct element_op<VSUBFXP, T> : detail::op_reads_ab {
-    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned) {
+    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned)
+    {
         const T r = detail::wrap_sub(a, b);
         const bool sat = detail::sub_flag(a, b, r);
         T limit;
@@ -347,7 +371,8 @@ struct element_op<VSUBFXP, T> : detail::op_reads_ab {
 };
 template <typename T>
 struct element_op<VADDFXP, T> : detail::op_reads_ab {
-    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned) {
+    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned)
+    {
         const T r = detail::wrap_add(a, b);
         const bool sat = detail::add_flag(a, b, r);
         T limit;
@@ -367,7 +392,8 @@ struct element_op<VADDFXP, T> : detail::op_reads_ab {
 // give B.
 template <typename T>
 struct element_op<VSHL, T> : detail::op_reads_ab {
-    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned) {
+    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned)
+    {
         using Wide32 = typename detail::elem_traits<T>::Wide32;
         const unsigned k = static_cast<unsigned>(a) & 31u;
         const T r = detail::wrap_to<T>(static_cast<uint32_t>(static_cast<Wide32>(b)) << k);
@@ -382,7 +408,8 @@ struct element_op<VSHL, T> : detail::op_reads_ab {
 // Like the count, that bit number wraps modulo 32.
 template <typename T>
 struct element_op<VSHR, T> : detail::op_reads_ab {
-    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned) {
+    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned)
+    {
         using Wide32 = typename detail::elem_traits<T>::Wide32;
         const unsigned ua = static_cast<unsigned>(a);
         const unsigned k = ua & 31u;
@@ -400,7 +427,8 @@ struct element_op<VROTL, T> {
     static constexpr bool reads_b = true;
     static constexpr bool reads_b_flag = true;
     static constexpr bool conditional = false;
-    static inline void apply(T a, T, T b, T b_flag, T &out, T &out_flag, T &, unsigned) {
+    static inline void apply(T a, T, T b, T b_flag, T &out, T &out_flag, T &, unsigned)
+    {
         using U = typename detail::elem_traits<T>::U;
         const int n = static_cast<int>(static_cast<unsigned>(a) & (detail::elem_traits<T>::width - 1));
         out = static_cast<T>(std::rotl(static_cast<U>(b), n));
@@ -413,7 +441,8 @@ struct element_op<VROTR, T> {
     static constexpr bool reads_b = true;
     static constexpr bool reads_b_flag = true;
     static constexpr bool conditional = false;
-    static inline void apply(T a, T, T b, T b_flag, T &out, T &out_flag, T &, unsigned) {
+    static inline void apply(T a, T, T b, T b_flag, T &out, T &out_flag, T &, unsigned)
+    {
         using U = typename detail::elem_traits<T>::U;
         const int n = static_cast<int>(static_cast<unsigned>(a) & (detail::elem_traits<T>::width - 1));
         out = static_cast<T>(std::rotr(static_cast<U>(b), n));
@@ -425,37 +454,43 @@ struct element_op<VROTR, T> {
 // nothing is written (enable cleared).
 template <typename T>
 struct element_op<VCMV_LEZ, T> : detail::op_cmv<true> {
-    static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &enable, unsigned) {
+    static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &enable, unsigned)
+    {
         detail::cmv(detail::cond_lez(b, b_flag), a, a_flag, out, out_flag, enable);
     }
 };
 template <typename T>
 struct element_op<VCMV_GTZ, T> : detail::op_cmv<true> {
-    static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &enable, unsigned) {
+    static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &enable, unsigned)
+    {
         detail::cmv(!detail::cond_lez(b, b_flag), a, a_flag, out, out_flag, enable);
     }
 };
 template <typename T>
 struct element_op<VCMV_LTZ, T> : detail::op_cmv<true> {
-    static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &enable, unsigned) {
+    static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &enable, unsigned)
+    {
         detail::cmv(detail::cond_ltz(b, b_flag), a, a_flag, out, out_flag, enable);
     }
 };
 template <typename T>
 struct element_op<VCMV_GEZ, T> : detail::op_cmv<true> {
-    static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &enable, unsigned) {
+    static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &enable, unsigned)
+    {
         detail::cmv(!detail::cond_ltz(b, b_flag), a, a_flag, out, out_flag, enable);
     }
 };
 template <typename T>
 struct element_op<VCMV_Z, T> : detail::op_cmv<false> {
-    static inline void apply(T a, T a_flag, T b, T, T &out, T &out_flag, T &enable, unsigned) {
+    static inline void apply(T a, T a_flag, T b, T, T &out, T &out_flag, T &enable, unsigned)
+    {
         detail::cmv(b == 0, a, a_flag, out, out_flag, enable);
     }
 };
 template <typename T>
 struct element_op<VCMV_NZ, T> : detail::op_cmv<false> {
-    static inline void apply(T a, T a_flag, T b, T, T &out, T &out_flag, T &enable, unsigned) {
+    static inline void apply(T a, T a_flag, T b, T, T &out, T &out_flag, T &enable, unsigned)
+    {
         detail::cmv(b != 0, a, a_flag, out, out_flag, enable);
     }
 };
@@ -463,7 +498,8 @@ struct element_op<VCMV_NZ, T> : detail::op_cmv<false> {
 // VABSDIFF: |a - b| by T's own ordering, truncated to W bits; flag 0.
 template <typename T>
 struct element_op<VABSDIFF, T> : detail::op_reads_ab {
-    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned) {
+    static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned)
+    {
         out = b < a ? detail::wrap_sub(a, b) : detail::wrap_sub(b, a);
         out_flag = T(0);
     }
@@ -484,8 +520,9 @@ struct element_op<VABSDIFF, T> : detail::op_reads_ab {
 // skipped element stores its old value back) so that loops over the
 // ordinary opcodes vectorise.
 template <int Op, typename T, bool AllEnabled>
-void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag, T *out,
-             T *out_flag, T *en, unsigned frac) {
+void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag, T *out, T *out_flag, T *en,
+             unsigned frac)
+{
     using E = element_op<Op, T>;
     for (size_t i = 0; i < n; ++i) {
         const T av = a[i];
@@ -527,8 +564,7 @@ void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag,
 }
 
 template <typename T>
-using op_loop_fn = void (*)(size_t, const T *, const T *, const T *, const T *, T *, T *, T *,
-                            unsigned);
+using op_loop_fn = void (*)(size_t, const T *, const T *, const T *, const T *, T *, T *, T *, unsigned);
 
 // Signature of element_op<Op, T>::apply.
 template <typename T>
@@ -536,54 +572,63 @@ using element_fn = void (*)(T, T, T, T, T &, T &, T &, unsigned);
 
 namespace detail {
 template <typename T, bool AllEnabled, size_t... I>
-constexpr std::array<op_loop_fn<T>, sizeof...(I)> make_op_loop_table(std::index_sequence<I...>) {
+constexpr std::array<op_loop_fn<T>, sizeof...(I)> make_op_loop_table(std::index_sequence<I...>)
+{
     return {{&op_loop<static_cast<int>(I), T, AllEnabled>...}};
 }
 template <typename T, size_t... I>
-constexpr std::array<element_fn<T>, sizeof...(I)> make_element_table(std::index_sequence<I...>) {
+constexpr std::array<element_fn<T>, sizeof...(I)> make_element_table(std::index_sequence<I...>)
+{
     return {{&element_op<static_cast<int>(I), T>::apply...}};
 }
 
 template <typename T, bool AllEnabled>
-inline constexpr auto op_loop_table =
-    make_op_loop_table<T, AllEnabled>(std::make_index_sequence<builtin_op_count>{});
+inline constexpr auto op_loop_table = make_op_loop_table<T, AllEnabled>(std::make_index_sequence<builtin_op_count>{});
 template <typename T>
-inline constexpr auto element_table =
-    make_element_table<T>(std::make_index_sequence<builtin_op_count>{});
+inline constexpr auto element_table = make_element_table<T>(std::make_index_sequence<builtin_op_count>{});
 }  // namespace detail
 
 // The array loop for a run-time opcode, chosen once per row or instruction;
 // nullptr for an opcode outside 0..23.
 template <typename T, bool AllEnabled>
-op_loop_fn<T> select_op_loop(int op) {
-    if (op < 0 || op >= builtin_op_count) return nullptr;
+op_loop_fn<T> select_op_loop(int op)
+{
+    if (op < 0 || op >= builtin_op_count)
+        return nullptr;
     return detail::op_loop_table<T, AllEnabled>[static_cast<size_t>(op)];
 }
 
 // The per-element function for a run-time opcode; nullptr outside 0..23.
 template <typename T>
-element_fn<T> select_element_op(int op) {
-    if (op < 0 || op >= builtin_op_count) return nullptr;
+element_fn<T> select_element_op(int op)
+{
+    if (op < 0 || op >= builtin_op_count)
+        return nullptr;
     return detail::element_table<T>[static_cast<size_t>(op)];
 }
 
 // True for the opcodes whose narrowing saturates instead of truncating.
-constexpr bool narrows_by_saturation(int op) {
+constexpr bool narrows_by_saturation(int op)
+{
     return op == VMULFXP || op == VSUBFXP || op == VADDFXP;
 }
 
 namespace detail {
 template <typename D, typename S>
-constexpr void check_narrowing_pair() {
+constexpr void check_narrowing_pair()
+{
     static_assert(is_element_type_v<D> && is_element_type_v<S>, "element types only");
     static_assert(sizeof(D) <= sizeof(S), "the destination is never wider than the computation type");
     static_assert(std::is_signed_v<D> == std::is_signed_v<S>, "destination and computation type share signedness");
 }
 template <typename D, typename S>
-constexpr D clamp_to(S v) {
-    if (v > static_cast<S>(max_int<D>())) return max_int<D>();
+constexpr D clamp_to(S v)
+{
+    if (v > static_cast<S>(max_int<D>()))
+        return max_int<D>();
     if constexpr (std::is_signed_v<S>)
-        if (v < static_cast<S>(min_int<D>())) return min_int<D>();
+        if (v < static_cast<S>(min_int<D>()))
+            return min_int<D>();
     return static_cast<D>(v);
 }
 }  // namespace detail
@@ -594,9 +639,11 @@ constexpr D clamp_to(S v) {
 // the current fraction width for T. An opcode outside 0..23 leaves out,
 // out_flag and enable untouched.
 template <typename T>
-void run_func(vinstr_t op, T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &enable) {
+void run_func(vinstr_t op, T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &enable)
+{
     const kmrsim::element_fn<T> fn = kmrsim::select_element_op<T>(static_cast<int>(op));
-    if (fn != nullptr) fn(a, a_flag, b, b_flag, out, out_flag, enable, kmrsim::frac_bits<T>());
+    if (fn != nullptr)
+        fn(a, a_flag, b, b_flag, out, out_flag, enable, kmrsim::frac_bits<T>());
 }
 
 // Narrows a result from the computation type S to the destination type D.
@@ -604,28 +651,32 @@ void run_func(vinstr_t op, T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T 
 // VADDFXP) clamp to D's range, every other opcode (custom ones included)
 // keeps the low bits. The flag is not affected.
 template <typename D, typename S>
-D fixed_point_saturate(vinstr_t op, S value) {
+D fixed_point_saturate(vinstr_t op, S value)
+{
     kmrsim::detail::check_narrowing_pair<D, S>();
     if constexpr (sizeof(D) == sizeof(S)) {
         return static_cast<D>(value);
     } else {
-        return kmrsim::narrows_by_saturation(static_cast<int>(op))
-                   ? kmrsim::detail::clamp_to<D>(value)
-                   : static_cast<D>(value);
+        return kmrsim::narrows_by_saturation(static_cast<int>(op)) ? kmrsim::detail::clamp_to<D>(value)
+                                                                   : static_cast<D>(value);
     }
 }
 
 namespace kmrsim {
 // fixed_point_saturate over n values, with the rule chosen once for op.
 template <typename D, typename S>
-void narrow_n(int op, size_t n, const S *in, D *out) {
+void narrow_n(int op, size_t n, const S *in, D *out)
+{
     detail::check_narrowing_pair<D, S>();
     if constexpr (sizeof(D) == sizeof(S)) {
-        for (size_t i = 0; i < n; ++i) out[i] = static_cast<D>(in[i]);
+        for (size_t i = 0; i < n; ++i)
+            out[i] = static_cast<D>(in[i]);
     } else if (narrows_by_saturation(op)) {
-        for (size_t i = 0; i < n; ++i) out[i] = detail::clamp_to<D>(in[i]);
+        for (size_t i = 0; i < n; ++i)
+            out[i] = detail::clamp_to<D>(in[i]);
     } else {
-        for (size_t i = 0; i < n; ++i) out[i] = static_cast<D>(in[i]);
+        for (size_t i = 0; i < n; ++i)
+            out[i] = static_cast<D>(in[i]);
     }
 }
 }  // namespace kmrsim

@@ -26,9 +26,20 @@
 namespace kmrsim {
 
 // Operand modes as the engine numbers them.
-enum operand_mode : int { MODE_VV = 0, MODE_SV = 1, MODE_VE = 2, MODE_SE = 3 };
-constexpr bool a_is_vector(int mode) { return mode == MODE_VV || mode == MODE_VE; }
-constexpr bool b_is_vector(int mode) { return mode == MODE_VV || mode == MODE_SV; }
+enum operand_mode : int {
+    MODE_VV = 0,
+    MODE_SV = 1,
+    MODE_VE = 2,
+    MODE_SE = 3
+};
+constexpr bool a_is_vector(int mode)
+{
+    return mode == MODE_VV || mode == MODE_VE;
+}
+constexpr bool b_is_vector(int mode)
+{
+    return mode == MODE_VV || mode == MODE_SV;
+}
 
 // The accumulator of accumulating instructions: 64 bits in the simulator,
 // wrapped to the hardware's 40 bits at the end of every row.
@@ -51,8 +62,7 @@ template <size_t... I>
 constexpr std::array<op_info, sizeof...(I)> make_op_info(std::index_sequence<I...>)
 {
     return {{op_info{element_op<int(I), int32_t>::reads_a_flag, element_op<int(I), int32_t>::reads_b,
-                     element_op<int(I), int32_t>::reads_b_flag,
-                     element_op<int(I), int32_t>::conditional}...}};
+                     element_op<int(I), int32_t>::reads_b_flag, element_op<int(I), int32_t>::conditional}...}};
 }
 inline constexpr std::array<op_info, 24> builtin_op_info = make_op_info(std::make_index_sequence<24>());
 
@@ -67,8 +77,14 @@ constexpr T enable_value()
     return static_cast<T>(static_cast<U>(static_cast<U>(~U(0)) / U(0xFF)));
 }
 
-inline uintptr_t addr(const void *p) { return reinterpret_cast<uintptr_t>(p); }
-inline void *ptr(uintptr_t a) { return reinterpret_cast<void *>(a); }
+inline uintptr_t addr(const void *p)
+{
+    return reinterpret_cast<uintptr_t>(p);
+}
+inline void *ptr(uintptr_t a)
+{
+    return reinterpret_cast<void *>(a);
+}
 
 // Scratchpad elements may sit at any byte address, so every access goes
 // through memcpy (which compiles to a plain load or store).
@@ -169,8 +185,7 @@ struct engine {
     }
 
     // Runs one instruction that the dispatch has admitted.
-    static void run(int dim, int mode, vinstr_t op, void *dest, const void *A, const void *B, bool masked,
-                    bool acc)
+    static void run(int dim, int mode, vinstr_t op, void *dest, const void *A, const void *B, bool masked, bool acc)
     {
         const kmr_sim_t &s = sim();
         // Every field is set below; value-initialising the whole record would
@@ -259,8 +274,8 @@ struct engine {
     // position the pipeline would not show it: disjoint from the destination
     // over all rows, or, in a one-row instruction, in one of the relations of
     // classify_source that has a whole-row equivalent.
-    static row_plan make_plan(uintptr_t dest, uintptr_t A, uintptr_t B, int32_t d2, int32_t d3, int32_t a2,
-                              int32_t a3, int32_t b2, int32_t b3, int32_t R, int32_t M, const instr_ctx &c)
+    static row_plan make_plan(uintptr_t dest, uintptr_t A, uintptr_t B, int32_t d2, int32_t d3, int32_t a2, int32_t a3,
+                              int32_t b2, int32_t b3, int32_t R, int32_t M, const instr_ctx &c)
     {
         row_plan plan;
         if (!whole_row_path_enabled || c.custom)
@@ -298,8 +313,8 @@ struct engine {
         const int64_t dest_row_bytes = L * int64_t(sizeof(D));
         const int64_t step2 = d2 < 0 ? -int64_t(d2) : int64_t(d2);
         const int64_t step3 = d3 < 0 ? -int64_t(d3) : int64_t(d3);
-        const bool rows_apart = (R == 1 || step2 >= dest_row_bytes) &&
-                                (M == 1 || step3 >= step2 * (R - 1) + dest_row_bytes);
+        const bool rows_apart =
+            (R == 1 || step2 >= dest_row_bytes) && (M == 1 || step3 >= step2 * (R - 1) + dest_row_bytes);
         auto independent = [&](uintptr_t base, int32_t s2, int32_t s3, size_t elem) {
             if (rows_apart && base == dest && s2 == d2 && s3 == d3 && elem == sizeof(D))
                 return true;
@@ -466,8 +481,8 @@ struct engine {
         }
     }
 
-    static uintptr_t call_custom(const instr_ctx &c, uintptr_t group_dest, bool start, bool end,
-                                 workspace<D, S> &w, S *out, S *out_flag, S *en)
+    static uintptr_t call_custom(const instr_ctx &c, uintptr_t group_dest, bool start, bool end, workspace<D, S> &w,
+                                 S *out, S *out_flag, S *en)
     {
         kmrsim_custom_args args;  // every field is set below
         args.opcode_select = c.opcode_select;

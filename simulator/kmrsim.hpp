@@ -8,23 +8,24 @@
 
 #include "kmr_sim.h"
 
-extern "C" void __assert_fail(const char *assertion, const char *file, unsigned int line,
-                              const char *function) noexcept __attribute__((__noreturn__));
+extern "C" void __assert_fail(const char *assertion, const char *file, unsigned int line, const char *function) noexcept
+    __attribute__((__noreturn__));
 
 // Checks an invariant in every build type (NDEBUG or not) and reports a
 // violation like a standard assertion, with the given expression and
 // function texts.
-#define KMRSIM_ASSERT(cond, expr_text, func_text)                                         \
-    ((cond) ? static_cast<void>(0)                                                        \
-            : __assert_fail((expr_text), __FILE__, static_cast<unsigned>(__LINE__),      \
-                            (func_text)))
+#define KMRSIM_ASSERT(cond, expr_text, func_text) \
+    ((cond) ? static_cast<void>(0) : __assert_fail((expr_text), __FILE__, static_cast<unsigned>(__LINE__), (func_text)))
 
 namespace kmrsim {
 
 // The single simulator state; get_the_kmrsim() returns its address.
 extern kmr_sim_t global_kmrsim;
 
-inline kmr_sim_t &sim() { return global_kmrsim; }
+inline kmr_sim_t &sim()
+{
+    return global_kmrsim;
+}
 
 // Lane count field of custom opcode VCUSTOM0 + k (k in 0..15).
 short &custom_lanes(kmr_tqm_t &tqm, int k);

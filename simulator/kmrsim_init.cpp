@@ -13,7 +13,8 @@ namespace {
 // Zero-filled block of `bytes` bytes. Running on without the memory would
 // only move the fault to the first instruction, so a failed allocation
 // stops the program with a diagnostic.
-uint8_t *alloc_zeroed(uint64_t bytes, const char *what) {
+uint8_t *alloc_zeroed(uint64_t bytes, const char *what)
+{
     void *p = std::calloc(bytes == 0 ? 1 : static_cast<size_t>(bytes), 1);
     if (p == nullptr) {
         std::fprintf(stderr, "Error: kmrsim_init cannot allocate %llu bytes of %s\n",
@@ -26,7 +27,8 @@ uint8_t *alloc_zeroed(uint64_t bytes, const char *what) {
 // Releases the three memories and the queued DMA requests that refer to
 // them, and clears every field that points into them or describes them, so
 // that nothing keeps treating released memory as valid.
-void release_memories(kmr_sim_t &s) {
+void release_memories(kmr_sim_t &s)
+{
     kmrsim::drop_dma_queue();
     std::free(s.flag_memory);
     std::free(s.tqm.scratchpad_addr);
@@ -46,11 +48,14 @@ void release_memories(kmr_sim_t &s) {
 
 // On a state that was never initialised this releases nothing and leaves
 // every field as it was (zero).
-extern "C" void kmrsim_destroy(void) { release_memories(kmrsim::sim()); }
+extern "C" void kmrsim_destroy(void)
+{
+    release_memories(kmrsim::sim());
+}
 
-extern "C" void kmrsim_init(int vector_lanes, int scratchpad_kb, int mask_depth,
-                            unsigned fxp_word_frac_bits, unsigned fxp_half_frac_bits,
-                            unsigned fxp_byte_frac_bits) {
+extern "C" void kmrsim_init(int vector_lanes, int scratchpad_kb, int mask_depth, unsigned fxp_word_frac_bits,
+                            unsigned fxp_half_frac_bits, unsigned fxp_byte_frac_bits)
+{
     kmr_sim_t &s = kmrsim::sim();
     kmr_tqm_t &tqm = s.tqm;
 
@@ -86,12 +91,11 @@ extern "C" void kmrsim_init(int vector_lanes, int scratchpad_kb, int mask_depth,
     tqm.fixed_point_support = 1;
 
     if (mask_depth != 0) {
-        const int64_t mask_bytes =
-            static_cast<int64_t>(vector_lanes) * static_cast<int64_t>(mask_depth) * 4;
+        const int64_t mask_bytes = static_cast<int64_t>(vector_lanes) * static_cast<int64_t>(mask_depth) * 4;
         s.mask_memory = alloc_zeroed(static_cast<uint64_t>(mask_bytes), "mask memory");
         s.mask_length = 0;
-        tqm.max_masked_vector_length = static_cast<int>(static_cast<uint32_t>(mask_depth) *
-                                                        static_cast<uint32_t>(vector_lanes));
+        tqm.max_masked_vector_length =
+            static_cast<int>(static_cast<uint32_t>(mask_depth) * static_cast<uint32_t>(vector_lanes));
         tqm.mask_partitions = 1;
     } else {
         tqm.mask_partitions = 0;
@@ -100,7 +104,8 @@ extern "C" void kmrsim_init(int vector_lanes, int scratchpad_kb, int mask_depth,
     tqm.init = 0;
     tqm.spstack_top = 0;
     tqm.spstack_max = 0;
-    for (int k = 0; k < KMRSIM_NUM_CUSTOM; ++k) kmrsim::custom_lanes(tqm, k) = 0;
+    for (int k = 0; k < KMRSIM_NUM_CUSTOM; ++k)
+        kmrsim::custom_lanes(tqm, k) = 0;
 
     // Counts (vector length, rows, matrices) wrap at twice the scratchpad
     // size, strides at the scratchpad size; registers 9..31 do not wrap.

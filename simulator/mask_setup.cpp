@@ -31,7 +31,7 @@ void setup_step(vinstr_t instr, int32_t scalar, void *src, bool masked)
 {
     using D = std::conditional_t<std::is_signed_v<S>, int8_t, uint8_t>;
     kmrsim::run_entry<kmrsim::FORM_SV, S, D>(1, false, masked, instr, kmrsim::sim().mask_memory,
-                                            kmrsim::make_operand(scalar), kmrsim::make_operand(src));
+                                             kmrsim::make_operand(scalar), kmrsim::make_operand(src));
 }
 
 template <typename S>

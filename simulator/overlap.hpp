@@ -47,18 +47,22 @@ inline bool spans_overlap(const span &x, const span &y)
 //   - floor(d/G) >= 4: always visible: the new value is seen (compute in
 //     chunks of at most d elements, so each chunk reads finished results);
 //   - otherwise it depends on the element: only the pipeline can tell.
-enum class source_access { live, copy, pipeline };
+enum class source_access {
+    live,
+    copy,
+    pipeline
+};
 
 struct row_plan {
-    bool direct = false;           // compute rows whole
+    bool direct = false;  // compute rows whole
     source_access a = source_access::live;
     source_access b = source_access::live;
     source_access mask = source_access::live;
-    size_t chunk_limit = SIZE_MAX; // most elements per chunk
+    size_t chunk_limit = SIZE_MAX;  // most elements per chunk
 };
 
-inline source_access classify_source(uintptr_t src, size_t src_size, uintptr_t dest, size_t dest_size, int64_t L,
-                                     int G, size_t &chunk_limit)
+inline source_access classify_source(uintptr_t src, size_t src_size, uintptr_t dest, size_t dest_size, int64_t L, int G,
+                                     size_t &chunk_limit)
 {
     const span ss{src, src + uintptr_t(L * int64_t(src_size))};
     const span ds{dest, dest + uintptr_t(L * int64_t(dest_size))};

@@ -10,7 +10,8 @@ namespace {
 constexpr const char *kSetVlFunc = "void KMR_SET_VL(uint32_t, uint32_t, uint32_t)";
 constexpr const char *kSetVl3dFunc = "void KMR_SET_VL3D(uint32_t, uint32_t, uint32_t)";
 
-void write_reg(uint32_t reg, uint32_t value) {
+void write_reg(uint32_t reg, uint32_t value)
+{
     kmr_assert_tqm_reg_range(reg);
     kmr_sim_t &s = kmrsim::sim();
     s.regs[reg] = value & s.reg_mask[reg];
@@ -18,18 +19,24 @@ void write_reg(uint32_t reg, uint32_t value) {
 
 }  // namespace
 
-extern "C" void kmr_assert_tqm_reg_range(uint32_t reg) {
+extern "C" void kmr_assert_tqm_reg_range(uint32_t reg)
+{
     KMRSIM_ASSERT(reg < 32, "reg < 32", "void kmr_assert_tqm_reg_range(uint32_t)");
 }
 
-extern "C" void KMR_SET(uint32_t reg, uint32_t value) { write_reg(reg, value); }
+extern "C" void KMR_SET(uint32_t reg, uint32_t value)
+{
+    write_reg(reg, value);
+}
 
-extern "C" uint32_t _KMR_GET1(uint32_t reg) {
+extern "C" uint32_t _KMR_GET1(uint32_t reg)
+{
     kmr_assert_tqm_reg_range(reg);
     return kmrsim::sim().regs[reg];
 }
 
-extern "C" void KMR_SET_VL(uint32_t selector, uint32_t new_vl1, uint32_t new_vl2) {
+extern "C" void KMR_SET_VL(uint32_t selector, uint32_t new_vl1, uint32_t new_vl2)
+{
     kmrsim_stats_t &st = kmrsim::sim().stats;
     switch (selector) {
     case KMR_SEL_VL:
@@ -47,12 +54,12 @@ extern "C" void KMR_SET_VL(uint32_t selector, uint32_t new_vl1, uint32_t new_vl2
         write_reg(REG_IA2, new_vl1);
         write_reg(REG_IB2, new_vl2);
         break;
-    default:
-        KMRSIM_ASSERT(0, "0", kSetVlFunc);
+    default: KMRSIM_ASSERT(0, "0", kSetVlFunc);
     }
 }
 
-extern "C" void KMR_SET_VL3D(uint32_t selector, uint32_t value1, uint32_t value2) {
+extern "C" void KMR_SET_VL3D(uint32_t selector, uint32_t value1, uint32_t value2)
+{
     switch (selector) {
     case KMR_SEL_COUNT:
         kmrsim::sim().stats.set_3D_count += 1;
@@ -63,13 +70,14 @@ extern "C" void KMR_SET_VL3D(uint32_t selector, uint32_t value1, uint32_t value2
         write_reg(REG_IA3, value1);
         write_reg(REG_IB3, value2);
         break;
-    default:
-        KMRSIM_ASSERT(0, "0", kSetVl3dFunc);
+    default: KMRSIM_ASSERT(0, "0", kSetVl3dFunc);
     }
 }
 
-int32_t kmrsim::sign_extend_stride(uint32_t value, uint32_t mask) {
+int32_t kmrsim::sign_extend_stride(uint32_t value, uint32_t mask)
+{
     // The highest bit inside the mask is the sign bit.
-    if ((value & (~mask >> 1)) != 0) value |= ~mask;
+    if ((value & (~mask >> 1)) != 0)
+        value |= ~mask;
     return static_cast<int32_t>(value);
 }

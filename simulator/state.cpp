@@ -12,9 +12,13 @@
 // on that for the statistics and the custom-instruction table.
 kmr_sim_t kmrsim::global_kmrsim;
 
-extern "C" kmr_sim_t *get_the_kmrsim(void) { return &kmrsim::global_kmrsim; }
+extern "C" kmr_sim_t *get_the_kmrsim(void)
+{
+    return &kmrsim::global_kmrsim;
+}
 
-extern "C" void set_the_kmrsim(kmr_sim_t *) {
+extern "C" void set_the_kmrsim(kmr_sim_t *)
+{
     std::printf("Error; set_the_kmrsim should not be called for single-threaded implementation\n");
     std::exit(-1);
 }
@@ -24,51 +28,59 @@ namespace {
 // The sixteen custom lane-count fields, addressed through member pointers so
 // that indexing them never steps from one struct member into the next.
 constexpr short kmr_tqm_t::*kCustomLanes[KMRSIM_NUM_CUSTOM] = {
-    &kmr_tqm_t::vcustom0_lanes,  &kmr_tqm_t::vcustom1_lanes,  &kmr_tqm_t::vcustom2_lanes,
-    &kmr_tqm_t::vcustom3_lanes,  &kmr_tqm_t::vcustom4_lanes,  &kmr_tqm_t::vcustom5_lanes,
-    &kmr_tqm_t::vcustom6_lanes,  &kmr_tqm_t::vcustom7_lanes,  &kmr_tqm_t::vcustom8_lanes,
-    &kmr_tqm_t::vcustom9_lanes,  &kmr_tqm_t::vcustom10_lanes, &kmr_tqm_t::vcustom11_lanes,
-    &kmr_tqm_t::vcustom12_lanes, &kmr_tqm_t::vcustom13_lanes, &kmr_tqm_t::vcustom14_lanes,
-    &kmr_tqm_t::vcustom15_lanes,
+    &kmr_tqm_t::vcustom0_lanes,  &kmr_tqm_t::vcustom1_lanes,  &kmr_tqm_t::vcustom2_lanes,  &kmr_tqm_t::vcustom3_lanes,
+    &kmr_tqm_t::vcustom4_lanes,  &kmr_tqm_t::vcustom5_lanes,  &kmr_tqm_t::vcustom6_lanes,  &kmr_tqm_t::vcustom7_lanes,
+    &kmr_tqm_t::vcustom8_lanes,  &kmr_tqm_t::vcustom9_lanes,  &kmr_tqm_t::vcustom10_lanes, &kmr_tqm_t::vcustom11_lanes,
+    &kmr_tqm_t::vcustom12_lanes, &kmr_tqm_t::vcustom13_lanes, &kmr_tqm_t::vcustom14_lanes, &kmr_tqm_t::vcustom15_lanes,
 };
 
 constexpr const char *kVerifyFunc = "void verify_sp_ptr(void*, int)";
 
-inline uintptr_t addr(const void *p) { return reinterpret_cast<uintptr_t>(p); }
+inline uintptr_t addr(const void *p)
+{
+    return reinterpret_cast<uintptr_t>(p);
+}
 
 // The exemption of the range check: [mask_memory, mask_memory +
 // max_masked_vector_length], both ends included. A state without mask memory
 // exempts nothing (not even a null pointer).
-inline bool in_mask_exemption(const kmr_sim_t &s, uintptr_t p) {
+inline bool in_mask_exemption(const kmr_sim_t &s, uintptr_t p)
+{
     const uintptr_t m = addr(s.mask_memory);
-    return m != 0 && p >= m &&
-           p - m <= static_cast<uint64_t>(static_cast<uint32_t>(s.tqm.max_masked_vector_length));
+    return m != 0 && p >= m && p - m <= static_cast<uint64_t>(static_cast<uint32_t>(s.tqm.max_masked_vector_length));
 }
 
 // One end of an operand range: inside the mask exemption, or within
 // [scratchpad_addr, scratchpad_end] (both ends included).
-inline void check_end(const kmr_sim_t &s, uintptr_t p) {
-    if (in_mask_exemption(s, p)) return;
+inline void check_end(const kmr_sim_t &s, uintptr_t p)
+{
+    if (in_mask_exemption(s, p))
+        return;
     KMRSIM_ASSERT(p <= addr(s.tqm.scratchpad_end), "sp_ptr<=sp_end", kVerifyFunc);
     KMRSIM_ASSERT(p >= addr(s.tqm.scratchpad_addr), "sp_ptr>=sp_base", kVerifyFunc);
 }
 
 }  // namespace
 
-short &kmrsim::custom_lanes(kmr_tqm_t &tqm, int k) {
+short &kmrsim::custom_lanes(kmr_tqm_t &tqm, int k)
+{
     KMRSIM_ASSERT(k >= 0 && k < KMRSIM_NUM_CUSTOM, "k >= 0 && k < KMRSIM_NUM_CUSTOM",
                   "short& kmrsim::custom_lanes(kmr_tqm_t&, int)");
     return tqm.*kCustomLanes[k];
 }
 
-int lanes_for_instruction(int instr) {
+int lanes_for_instruction(int instr)
+{
     kmr_tqm_t &tqm = kmrsim::sim().tqm;
-    if (instr >= VMOV && instr < VCUSTOM0) return tqm.vector_lanes;
-    if (instr >= VCUSTOM0 && instr <= VCUSTOM15) return tqm.*kCustomLanes[instr - VCUSTOM0];
+    if (instr >= VMOV && instr < VCUSTOM0)
+        return tqm.vector_lanes;
+    if (instr >= VCUSTOM0 && instr <= VCUSTOM15)
+        return tqm.*kCustomLanes[instr - VCUSTOM0];
     return -1;
 }
 
-bool mask_memory_contains(const void *p) {
+bool mask_memory_contains(const void *p)
+{
     const kmr_sim_t &s = kmrsim::sim();
     const uintptr_t m = addr(s.mask_memory);
     const uintptr_t a = addr(p);
@@ -77,12 +89,14 @@ bool mask_memory_contains(const void *p) {
     return m != 0 && a >= m && a - m < bytes;
 }
 
-void verify_sp_ptr(void *sp_ptr, int len) {
+void verify_sp_ptr(void *sp_ptr, int len)
+{
     // The length is sign-extended.
     kmrsim::verify_sp_range(sp_ptr, len);
 }
 
-void kmrsim::verify_sp_range(const void *sp_ptr, int64_t len) {
+void kmrsim::verify_sp_range(const void *sp_ptr, int64_t len)
+{
     const kmr_sim_t &s = kmrsim::sim();
     const uintptr_t start = addr(sp_ptr);
     check_end(s, start);

@@ -37,8 +37,7 @@ constexpr std::array<opcode_row_t, 38> opcode_rows{{
 
 static_assert([] {
     for (const auto &row : opcode_rows) {
-        if (row.opcode < 0 || row.opcode >= KMRSIM_NUM_OPCODES || row.opcode == VSUBFXP ||
-            row.opcode == VADDFXP)
+        if (row.opcode < 0 || row.opcode >= KMRSIM_NUM_OPCODES || row.opcode == VSUBFXP || row.opcode == VADDFXP)
             return false;
     }
     return true;
@@ -51,46 +50,56 @@ std::array<char, KMRSIM_NUM_CONFIGS * cell_width_max + 1> row_text;
 
 // Fills row_text from nine values and returns it. The text stays valid
 // until the next row is built.
-const char *build_row_text(const std::array<std::uint64_t, KMRSIM_NUM_CONFIGS> &values) {
+const char *build_row_text(const std::array<std::uint64_t, KMRSIM_NUM_CONFIGS> &values)
+{
     std::size_t used = 0;
     row_text[0] = '\0';
     for (std::uint64_t v : values) {
-        int n = std::snprintf(row_text.data() + used, row_text.size() - used, " %8lu |",
-                              static_cast<unsigned long>(v));
-        if (n > 0) used += static_cast<std::size_t>(n);
+        int n = std::snprintf(row_text.data() + used, row_text.size() - used, " %8lu |", static_cast<unsigned long>(v));
+        if (n > 0)
+            used += static_cast<std::size_t>(n);
     }
     return row_text.data();
 }
 
-const char *opcode_row_text(const kmrsim_stats_t &st, int opcode) {
+const char *opcode_row_text(const kmrsim_stats_t &st, int opcode)
+{
     std::array<std::uint64_t, KMRSIM_NUM_CONFIGS> values{};
-    for (int k = 0; k < KMRSIM_NUM_CONFIGS; ++k) values[k] = st.cycle_count[opcode][k];
+    for (int k = 0; k < KMRSIM_NUM_CONFIGS; ++k)
+        values[k] = st.cycle_count[opcode][k];
     return build_row_text(values);
 }
 
 // Sums every opcode's cycles per configuration, including the opcodes
 // that have no row of their own.
-const char *total_row_text(const kmrsim_stats_t &st) {
+const char *total_row_text(const kmrsim_stats_t &st)
+{
     std::array<std::uint64_t, KMRSIM_NUM_CONFIGS> values{};
     for (int op = 0; op < KMRSIM_NUM_OPCODES; ++op)
-        for (int k = 0; k < KMRSIM_NUM_CONFIGS; ++k) values[k] += st.cycle_count[op][k];
+        for (int k = 0; k < KMRSIM_NUM_CONFIGS; ++k)
+            values[k] += st.cycle_count[op][k];
     return build_row_text(values);
 }
 
 // A labelled line: label padded to 8 characters, " =  ", then the value.
-void print_count_line(const char *label, std::uint32_t value) {
+void print_count_line(const char *label, std::uint32_t value)
+{
     std::printf("%-8s =  %u\n", label, value);
 }
 
-void print_text_line(const char *label, const char *text) {
+void print_text_line(const char *label, const char *text)
+{
     std::printf("%-8s =  %s\n", label, text);
 }
 
-void print_repeated(std::string_view piece, int times) {
-    for (int i = 0; i < times; ++i) std::fwrite(piece.data(), 1, piece.size(), stdout);
+void print_repeated(std::string_view piece, int times)
+{
+    for (int i = 0; i < times; ++i)
+        std::fwrite(piece.data(), 1, piece.size(), stdout);
 }
 
-void print_instruction_block(const kmrsim_stats_t &st) {
+void print_instruction_block(const kmrsim_stats_t &st)
+{
     std::fputs("INSTRUCTION COUNT:\n", stdout);
     std::uint32_t total = 0;  // wraps like the counters it sums
     for (const auto &row : opcode_rows) {
@@ -105,29 +114,36 @@ void print_instruction_block(const kmrsim_stats_t &st) {
     print_count_line("set_3D", st.set_3D_count);
 }
 
-void print_dma_totals(const kmrsim_stats_t &st) {
+void print_dma_totals(const kmrsim_stats_t &st)
+{
     std::printf("DMA CALLS:\n%u\nDMA BYTES:\n%u\n", st.dma_calls, st.dma_bytes);
 }
 
-void print_cycle_table(const kmrsim_stats_t &st) {
+void print_cycle_table(const kmrsim_stats_t &st)
+{
     std::fputs("CYCLE COUNT:\n\n", stdout);
     std::fputs("Vector Lanes", stdout);
-    for (int k = 0; k < KMRSIM_NUM_CONFIGS; ++k) std::printf(" %8u |", 1u << k);
+    for (int k = 0; k < KMRSIM_NUM_CONFIGS; ++k)
+        std::printf(" %8u |", 1u << k);
     std::fputs("\n            ", stdout);
     print_repeated("----------+", KMRSIM_NUM_CONFIGS);
     std::fputs("\n", stdout);
-    for (const auto &row : opcode_rows) print_text_line(row.label, opcode_row_text(st, row.opcode));
+    for (const auto &row : opcode_rows)
+        print_text_line(row.label, opcode_row_text(st, row.opcode));
     print_text_line("Total", total_row_text(st));
 }
 
-void print_dma_table(const kmrsim_stats_t &st) {
+void print_dma_table(const kmrsim_stats_t &st)
+{
     std::fputs("DMA CYCLES:\n", stdout);
     std::fputs("Bus width ", stdout);
-    for (int k = 0; k < KMRSIM_NUM_CONFIGS; ++k) std::printf("%8d |", 1 << k);
+    for (int k = 0; k < KMRSIM_NUM_CONFIGS; ++k)
+        std::printf("%8d |", 1 << k);
     std::fputs("\n          ", stdout);
     print_repeated("---------+", KMRSIM_NUM_CONFIGS);
     std::fputs("\n          ", stdout);
-    for (int k = 0; k < KMRSIM_NUM_CONFIGS; ++k) std::printf("%8u |", st.dma_cycles[k]);
+    for (int k = 0; k < KMRSIM_NUM_CONFIGS; ++k)
+        std::printf("%8u |", st.dma_cycles[k]);
     std::fputs("\n          ", stdout);
     print_repeated("---------+", KMRSIM_NUM_CONFIGS);
     std::fputs("\n", stdout);
@@ -135,13 +151,15 @@ void print_dma_table(const kmrsim_stats_t &st) {
 
 }  // namespace
 
-extern "C" void kmrsim_print_stats(void) {
+extern "C" void kmrsim_print_stats(void)
+{
     const kmrsim_stats_t &st = kmrsim::sim().stats;
     print_instruction_block(st);
     print_dma_totals(st);
 }
 
-extern "C" void kmrsim_print_stats_extended(void) {
+extern "C" void kmrsim_print_stats_extended(void)
+{
     const kmrsim_stats_t &st = kmrsim::sim().stats;
     print_cycle_table(st);
     std::fputs("\n", stdout);
@@ -151,12 +169,24 @@ extern "C" void kmrsim_print_stats_extended(void) {
     print_dma_totals(st);
 }
 
-extern "C" kmrsim_stats_t kmrsim_get_stats(void) { return kmrsim::sim().stats; }
+extern "C" kmrsim_stats_t kmrsim_get_stats(void)
+{
+    return kmrsim::sim().stats;
+}
 
 // Clears the counters only; the DMA mode and the warnings switch live
 // outside the record and keep their values.
-extern "C" void kmrsim_reset_stats(void) { kmrsim::sim().stats = kmrsim_stats_t{}; }
+extern "C" void kmrsim_reset_stats(void)
+{
+    kmrsim::sim().stats = kmrsim_stats_t{};
+}
 
-extern "C" void kmrsim_enable_warnings(void) { kmrsim::sim().warnings_enabled = 1; }
+extern "C" void kmrsim_enable_warnings(void)
+{
+    kmrsim::sim().warnings_enabled = 1;
+}
 
-extern "C" void kmrsim_disable_warnings(void) { kmrsim::sim().warnings_enabled = 0; }
+extern "C" void kmrsim_disable_warnings(void)
+{
+    kmrsim::sim().warnings_enabled = 0;
+}

@@ -53,15 +53,23 @@ struct workspace {
         block = std::make_unique<S[]>(cap * (5 + 3 * slots));
         narrow_block = std::make_unique<D[]>(cap);
         S *p = block.get();
-        a = p; p += cap;
-        a_flag = p; p += cap;
-        b = p; p += cap;
-        b_flag = p; p += cap;
-        zero = p; p += cap;
+        a = p;
+        p += cap;
+        a_flag = p;
+        p += cap;
+        b = p;
+        p += cap;
+        b_flag = p;
+        p += cap;
+        zero = p;
+        p += cap;
         for (int i = 0; i < slots; ++i) {
-            out[i] = p; p += cap;
-            out_flag[i] = p; p += cap;
-            enable[i] = p; p += cap;
+            out[i] = p;
+            p += cap;
+            out_flag[i] = p;
+            p += cap;
+            enable[i] = p;
+            p += cap;
         }
         narrowed = narrow_block.get();
     }

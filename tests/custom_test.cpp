@@ -21,7 +21,10 @@ protected:
 };
 class CustomDeathTest : public Custom {};
 
-int32_t *words(size_t off) { return reinterpret_cast<int32_t *>(sp(off)); }
+int32_t *words(size_t off)
+{
+    return reinterpret_cast<int32_t *>(sp(off));
+}
 
 // Lanes the recording functions were registered with (they derive the lane
 // group size from it and opsize, as a user function must).
@@ -63,9 +66,13 @@ void recorder(kmrsim_custom_args *x)
 
 // Word functions (opsize 2) with 4 lanes: lane groups of 4.
 constexpr int G = 4;
-int32_t *arr(void *p) { return static_cast<int32_t *>(p); }
+int32_t *arr(void *p)
+{
+    return static_cast<int32_t *>(p);
+}
 
-void leave_alone(kmrsim_custom_args *) {}
+void leave_alone(kmrsim_custom_args *)
+{}
 void sevens_on_even(kmrsim_custom_args *x)
 {
     for (int i = 0; i < G; ++i) {
@@ -83,8 +90,14 @@ void double_a_elsewhere(kmrsim_custom_args *x)
     }
     x->dest_addr_out = static_cast<uint8_t *>(x->dest_addr_in) + 4096;
 }
-void redirect_past_end(kmrsim_custom_args *x) { x->dest_addr_out = static_cast<uint8_t *>(state().tqm.scratchpad_end) - 8; }
-void redirect_before_start(kmrsim_custom_args *x) { x->dest_addr_out = sp() - 4; }
+void redirect_past_end(kmrsim_custom_args *x)
+{
+    x->dest_addr_out = static_cast<uint8_t *>(state().tqm.scratchpad_end) - 8;
+}
+void redirect_before_start(kmrsim_custom_args *x)
+{
+    x->dest_addr_out = sp() - 4;
+}
 void enable_whole_group(kmrsim_custom_args *x)
 {
     for (int i = 0; i < G; ++i) {
@@ -373,7 +386,8 @@ TEST_F(Custom, RegistrationOutsideTheSixteenOpcodesIsRefused)
         const std::string err = stderr_of([&] { kmrsim_set_custom_instruction(first, count, 8, recorder); });
         EXPECT_EQ(err.rfind("Error: ", 0), 0u) << first << "+" << count << ": " << err;
     }
-    EXPECT_EQ(std::memcmp(before.custom_instructions, state().custom_instructions, sizeof before.custom_instructions), 0);
+    EXPECT_EQ(std::memcmp(before.custom_instructions, state().custom_instructions, sizeof before.custom_instructions),
+              0);
     EXPECT_EQ(std::memcmp(&before.tqm, &state().tqm, sizeof before.tqm), 0);
 }
 
@@ -438,7 +452,8 @@ TEST_F(Custom, NullFunctionUnregisters)
     kmrsim_set_custom_instruction(7, 1, 4, nullptr);
     set_vl(4);
     records.clear();
-    const std::string err = stderr_of([] { kmrsim_1D_VVWWS(V_VVWWS, VCUSTOM7, words(1024), words(2048), words(3072)); });
+    const std::string err =
+        stderr_of([] { kmrsim_1D_VVWWS(V_VVWWS, VCUSTOM7, words(1024), words(2048), words(3072)); });
     EXPECT_EQ(err, "Error: NO VCUSTOM7 registered\n");
     EXPECT_TRUE(records.empty());
     EXPECT_EQ(stats().instruction_count[VCUSTOM7], 1u);

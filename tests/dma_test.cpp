@@ -22,36 +22,42 @@ constexpr bool kSanitized = false;
 #endif
 
 class Dma : public testing::Test {
-  protected:
-    void SetUp() override {
+protected:
+    void SetUp() override
+    {
         kmrsim_init(4, 64, 256, 6, 5, 4);
         get_the_kmrsim()->stats = kmrsim_stats_t{};
         sp = static_cast<uint8_t *>(get_the_kmrsim()->tqm.scratchpad_addr);
         end = static_cast<uint8_t *>(get_the_kmrsim()->tqm.scratchpad_end);
-        for (int i = 0; i < 256; ++i) host[i] = static_cast<uint8_t>(i + 1);
+        for (int i = 0; i < 256; ++i)
+            host[i] = static_cast<uint8_t>(i + 1);
     }
 
     // The engines reach the completion rule through the hook.
     static void touch(void *p, size_t len) { get_the_kmrsim()->dma_until_hook(p, len); }
 
-    static std::string queue_text() {
+    static std::string queue_text()
+    {
         testing::internal::CaptureStdout();
         print_dma_queue();
         return testing::internal::GetCapturedStdout();
     }
 
-    static std::string node_line(const void *node, const void *next, const void *to,
-                                 const void *from, int to_host, int size) {
+    static std::string node_line(const void *node, const void *next, const void *to, const void *from, int to_host,
+                                 int size)
+    {
         char buf[256];
-        std::snprintf(buf, sizeof buf, "%p -> { next=%p\tto=%p\tfrom=%p\tto_host=%d\tsize=%d }\n",
-                      node, next, to, from, to_host, size);
+        std::snprintf(buf, sizeof buf, "%p -> { next=%p\tto=%p\tfrom=%p\tto_host=%d\tsize=%d }\n", node, next, to, from,
+                      to_host, size);
         return buf;
     }
 
     // Number of leading scratchpad bytes (from p) that hold the host pattern.
-    int copied(const uint8_t *p, const uint8_t *src, int n) {
+    int copied(const uint8_t *p, const uint8_t *src, int n)
+    {
         int i = 0;
-        while (i < n && p[i] == src[i]) ++i;
+        while (i < n && p[i] == src[i])
+            ++i;
         return i;
     }
 
@@ -67,14 +73,16 @@ using DmaDeathTest = Dma;
 
 // In a dying child: exits 42 when nothing was queued or counted by the
 // failed request, 43 otherwise.
-void exit_if_untouched(int) {
+void exit_if_untouched(int)
+{
     const kmr_sim_t *s = get_the_kmrsim();
     std::_Exit(s->dma_queue == nullptr && s->stats.dma_calls == 0 ? 42 : 43);
 }
 
 }  // namespace
 
-TEST_F(Dma, TouchingTheStartCompletesOnlyThatPart) {
+TEST_F(Dma, TouchingTheStartCompletesOnlyThatPart)
+{
     sim_dma_to_vector(sp, host, 64);
     EXPECT_EQ(copied(sp, host, 64), 0);  // deferred: nothing copied yet
     touch(sp, 16);
@@ -86,7 +94,8 @@ TEST_F(Dma, TouchingTheStartCompletesOnlyThatPart) {
     EXPECT_EQ(head(), nullptr);
 }
 
-TEST_F(Dma, TouchingTheMiddleCompletesEverythingUpToItsEnd) {
+TEST_F(Dma, TouchingTheMiddleCompletesEverythingUpToItsEnd)
+{
     sim_dma_to_vector(sp, host, 64);
     touch(sp + 32, 16);
     EXPECT_EQ(copied(sp, host, 64), 48);
@@ -100,7 +109,8 @@ TEST_F(Dma, TouchingTheMiddleCompletesEverythingUpToItsEnd) {
     EXPECT_EQ(head()->size, 16u);
 }
 
-TEST_F(Dma, RangesCoveringOrLeavingATransferCompleteIt) {
+TEST_F(Dma, RangesCoveringOrLeavingATransferCompleteIt)
+{
     // Range starting before the transfer and ending past it.
     sim_dma_to_vector(sp + 64, host, 32);
     touch(sp + 48, 64);
@@ -118,7 +128,8 @@ TEST_F(Dma, RangesCoveringOrLeavingATransferCompleteIt) {
     EXPECT_EQ(head()->size, 28u);
 }
 
-TEST_F(Dma, EarlierTransfersCompleteFirstAndOthersStayQueued) {
+TEST_F(Dma, EarlierTransfersCompleteFirstAndOthersStayQueued)
+{
     sim_dma_to_vector(sp, host, 32);
     sim_dma_to_vector(sp + 64, host + 32, 32);
     sim_dma_to_vector(sp + 1024, host + 64, 32);
@@ -131,18 +142,20 @@ TEST_F(Dma, EarlierTransfersCompleteFirstAndOthersStayQueued) {
     EXPECT_EQ(head()->next, nullptr);
 }
 
-TEST_F(Dma, UntouchedQueueIsLeftAlone) {
+TEST_F(Dma, UntouchedQueueIsLeftAlone)
+{
     sim_dma_to_vector(sp + 64, host, 64);
     dma_request_t *before = head();
-    touch(sp, 64);            // ends exactly where the transfer starts
-    touch(sp + 128, 64);      // starts exactly where it ends
-    touch(sp + 64, 0);        // empty range
+    touch(sp, 64);        // ends exactly where the transfer starts
+    touch(sp + 128, 64);  // starts exactly where it ends
+    touch(sp + 64, 0);    // empty range
     EXPECT_EQ(head(), before);
     EXPECT_EQ(head()->size, 64u);
     EXPECT_EQ(copied(sp + 64, host, 64), 0);
 }
 
-TEST_F(Dma, TransfersToHostWaitForTheInstructionOrSync) {
+TEST_F(Dma, TransfersToHostWaitForTheInstructionOrSync)
+{
     std::memcpy(sp, host, 64);
     uint8_t out[64] = {};
     sim_dma_to_host(out, sp, 64);
@@ -156,7 +169,8 @@ TEST_F(Dma, TransfersToHostWaitForTheInstructionOrSync) {
     EXPECT_EQ(copied(out, host, 64), 64);
 }
 
-TEST_F(Dma, SyncPerformsTransfersInRequestOrder) {
+TEST_F(Dma, SyncPerformsTransfersInRequestOrder)
+{
     uint8_t a[16], b[16];
     std::memset(a, 1, sizeof a);
     std::memset(b, 2, sizeof b);
@@ -168,10 +182,12 @@ TEST_F(Dma, SyncPerformsTransfersInRequestOrder) {
     EXPECT_EQ(head(), nullptr);
 }
 
-TEST_F(Dma, RequestsAreCountedWithBusCycleEstimates) {
+TEST_F(Dma, RequestsAreCountedWithBusCycleEstimates)
+{
     sim_dma_to_vector(sp, host, 100);
     const uint32_t expected[9] = {100, 50, 25, 13, 7, 4, 2, 1, 1};
-    for (int k = 0; k < 9; ++k) EXPECT_EQ(stats().dma_cycles[k], expected[k]) << k;
+    for (int k = 0; k < 9; ++k)
+        EXPECT_EQ(stats().dma_cycles[k], expected[k]) << k;
     EXPECT_EQ(stats().dma_calls, 1u);
     EXPECT_EQ(stats().dma_bytes, 100u);
     sim_dma_to_host(host, sp, 256);
@@ -180,11 +196,13 @@ TEST_F(Dma, RequestsAreCountedWithBusCycleEstimates) {
     EXPECT_EQ(stats().dma_cycles[8], 2u);
 }
 
-TEST_F(Dma, ZeroByteRequestIsCountedQueuedAndCompletes) {
+TEST_F(Dma, ZeroByteRequestIsCountedQueuedAndCompletes)
+{
     sim_dma_to_vector(sp, host, 0);
     EXPECT_EQ(stats().dma_calls, 1u);
     EXPECT_EQ(stats().dma_bytes, 0u);
-    for (int k = 0; k < 9; ++k) EXPECT_EQ(stats().dma_cycles[k], 0u);
+    for (int k = 0; k < 9; ++k)
+        EXPECT_EQ(stats().dma_cycles[k], 0u);
     ASSERT_NE(head(), nullptr);
     EXPECT_EQ(head()->size, 0u);
     kmr_sync();
@@ -192,7 +210,8 @@ TEST_F(Dma, ZeroByteRequestIsCountedQueuedAndCompletes) {
     EXPECT_EQ(sp[0], 0);
 }
 
-TEST_F(Dma, ImmediateModeCompletesEverythingAtOnce) {
+TEST_F(Dma, ImmediateModeCompletesEverythingAtOnce)
+{
     sim_dma_to_vector(sp + 256, host, 32);  // queued while still deferred
     kmrsim_set_dma_type(1);
     ASSERT_NE(head(), nullptr);  // switching the mode performs nothing
@@ -205,7 +224,8 @@ TEST_F(Dma, ImmediateModeCompletesEverythingAtOnce) {
     EXPECT_EQ(stats().dma_bytes, 64u);
 }
 
-TEST_F(Dma, OtherModesIgnoreRequestsEntirely) {
+TEST_F(Dma, OtherModesIgnoreRequestsEntirely)
+{
     kmrsim_set_dma_type(2);
     sim_dma_to_vector(sp, host, 64);
     sim_dma_to_host(host, end + 4096, 64);  // not even checked
@@ -216,7 +236,8 @@ TEST_F(Dma, OtherModesIgnoreRequestsEntirely) {
     EXPECT_EQ(sp[0], 0);
 }
 
-TEST_F(Dma, PrintsTheQueueNodeByNode) {
+TEST_F(Dma, PrintsTheQueueNodeByNode)
+{
     EXPECT_EQ(queue_text(), "\nempty\n");
     sim_dma_to_vector(sp, host, 64);
     sim_dma_to_host(host + 128, sp + 4096, 20);
@@ -226,7 +247,8 @@ TEST_F(Dma, PrintsTheQueueNodeByNode) {
                                 node_line(second, nullptr, host + 128, sp + 4096, 1, 20));
 }
 
-TEST_F(Dma, RequestRangesMayEndAtTheScratchpadEndOrUseMaskMemory) {
+TEST_F(Dma, RequestRangesMayEndAtTheScratchpadEndOrUseMaskMemory)
+{
     sim_dma_to_vector(end - 64, host, 64);
     sim_dma_to_vector(get_the_kmrsim()->mask_memory, host, 64);
     kmr_sync();
@@ -234,20 +256,22 @@ TEST_F(Dma, RequestRangesMayEndAtTheScratchpadEndOrUseMaskMemory) {
     EXPECT_EQ(stats().dma_calls, 2u);
 }
 
-TEST_F(Dma, FlagAddressShadowsTheScratchpad) {
+TEST_F(Dma, FlagAddressShadowsTheScratchpad)
+{
     EXPECT_EQ(get_flg_addr(sp + 100), get_the_kmrsim()->flag_memory + 100);
     EXPECT_EQ(get_flg_addr(end), get_the_kmrsim()->flag_memory + 65536);
 }
 
-TEST_F(DmaDeathTest, OutOfRangeRequestsStopBeforeAnythingIsQueued) {
+TEST_F(DmaDeathTest, OutOfRangeRequestsStopBeforeAnythingIsQueued)
+{
     const auto refuse = [](auto request) {
         std::signal(SIGABRT, exit_if_untouched);
         request();
     };
-    EXPECT_EXIT(refuse([&] { sim_dma_to_vector(end - 16, host, 17); }),
-                testing::ExitedWithCode(42), "Assertion `sp_ptr<=sp_end' failed");
-    EXPECT_EXIT(refuse([&] { sim_dma_to_host(host, sp - 1, 16); }),
-                testing::ExitedWithCode(42), "Assertion `sp_ptr>=sp_base' failed");
+    EXPECT_EXIT(refuse([&] { sim_dma_to_vector(end - 16, host, 17); }), testing::ExitedWithCode(42),
+                "Assertion `sp_ptr<=sp_end' failed");
+    EXPECT_EXIT(refuse([&] { sim_dma_to_host(host, sp - 1, 16); }), testing::ExitedWithCode(42),
+                "Assertion `sp_ptr>=sp_base' failed");
     // The immediate mode checks too.
     EXPECT_EXIT(refuse([&] {
                     kmrsim_set_dma_type(1);
@@ -256,7 +280,8 @@ TEST_F(DmaDeathTest, OutOfRangeRequestsStopBeforeAnythingIsQueued) {
                 testing::ExitedWithCode(42), "sp_ptr<=sp_end");
 }
 
-TEST_F(DmaDeathTest, RequestsOf4GiBOrMoreAreRefused) {
+TEST_F(DmaDeathTest, RequestsOf4GiBOrMoreAreRefused)
+{
     // Their low 32 bits would look like a short (or empty) request.
     EXPECT_DEATH(sim_dma_to_vector(sp, host, size_t{1} << 32), "sp_ptr<=sp_end");
     EXPECT_DEATH(sim_dma_to_vector(sp, host, (size_t{1} << 32) + 16), "sp_ptr<=sp_end");
@@ -264,15 +289,18 @@ TEST_F(DmaDeathTest, RequestsOf4GiBOrMoreAreRefused) {
     EXPECT_DEATH(sim_dma_to_host(host, sp, size_t{1} << 31), "sp_ptr<=sp_end");
 }
 
-TEST_F(DmaDeathTest, UnallocatableQueueNodeStopsWithDiagnostic) {
-    if (kSanitized) GTEST_SKIP() << "address-space limits break the sanitizer runtime";
+TEST_F(DmaDeathTest, UnallocatableQueueNodeStopsWithDiagnostic)
+{
+    if (kSanitized)
+        GTEST_SKIP() << "address-space limits break the sanitizer runtime";
     EXPECT_EXIT(
         {
             // Cap the address space at what is mapped now, then use up the heap.
             struct rlimit rl;
             FILE *f = std::fopen("/proc/self/statm", "r");
             unsigned long pages = 0;
-            if (f == nullptr || std::fscanf(f, "%lu", &pages) != 1) std::_Exit(3);
+            if (f == nullptr || std::fscanf(f, "%lu", &pages) != 1)
+                std::_Exit(3);
             std::fclose(f);
             rl.rlim_cur = rl.rlim_max = pages * 4096ul + (1ul << 20);
             setrlimit(RLIMIT_AS, &rl);

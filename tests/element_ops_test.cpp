@@ -26,7 +26,8 @@ struct Type {
     i128 hi() const { return sgn ? (i128(1) << (width - 1)) - 1 : (i128(1) << width) - 1; }
     i128 modulus() const { return i128(1) << width; }
     // x reduced modulo 2^W into the type's range.
-    i128 wrap(i128 x) const {
+    i128 wrap(i128 x) const
+    {
         const i128 m = x & (modulus() - 1);  // x mod 2^W, in [0, 2^W)
         return m > hi() ? m - modulus() : m;
     }
@@ -34,13 +35,19 @@ struct Type {
     i128 clamp(i128 x) const { return x > hi() ? hi() : x < lo() ? lo() : x; }
 };
 
-i128 floor_div(i128 x, i128 d) {
+i128 floor_div(i128 x, i128 d)
+{
     i128 q = x / d;
-    if (x % d != 0 && x < 0) --q;
+    if (x % d != 0 && x < 0)
+        --q;
     return q;
 }
-i128 pow2(unsigned k) { return i128(1) << k; }
-i128 mod_pos(i128 x, i128 m) {
+i128 pow2(unsigned k)
+{
+    return i128(1) << k;
+}
+i128 mod_pos(i128 x, i128 m)
+{
     i128 r = x % m;
     return r < 0 ? r + m : r;
 }
@@ -52,14 +59,22 @@ struct Outcome {
 };
 
 // Which source flags an opcode uses, per the opcode table.
-bool uses_a_flag(int op) { return op <= VXOR || (op >= VCMV_LEZ && op <= VCMV_NZ); }
-bool uses_b_flag(int op) {
-    return (op >= VAND && op <= VXOR) || op == VADDC || op == VSUBB || op == VROTL ||
-           op == VROTR || (op >= VCMV_LEZ && op <= VCMV_GEZ);
+bool uses_a_flag(int op)
+{
+    return op <= VXOR || (op >= VCMV_LEZ && op <= VCMV_NZ);
 }
-bool uses_b(int op) { return op != VMOV && op != VADDC && op != VSUBB; }
+bool uses_b_flag(int op)
+{
+    return (op >= VAND && op <= VXOR) || op == VADDC || op == VSUBB || op == VROTL || op == VROTR ||
+           (op >= VCMV_LEZ && op <= VCMV_GEZ);
+}
+bool uses_b(int op)
+{
+    return op != VMOV && op != VADDC && op != VSUBB;
+}
 
-Outcome reference(int op, Type t, i128 a, i128 af, i128 b, i128 bf, unsigned n) {
+Outcome reference(int op, Type t, i128 a, i128 af, i128 b, i128 bf, unsigned n)
+{
     const auto set = [](i128 v, bool f) { return Outcome{true, v, f ? 1 : 0}; };
     const auto move_if = [&](bool c) { return c ? Outcome{true, a, af} : Outcome{false, 0, 0}; };
     const bool ltz = t.sgn ? ((b < 0) != (bf != 0)) : bf != 0;
@@ -76,7 +91,8 @@ Outcome reference(int op, Type t, i128 a, i128 af, i128 b, i128 bf, unsigned n) 
     case VSUBB: return set(t.wrap(a - bf), !t.fits(a - bf));
     case VMUL: {
         const i128 r = t.wrap(a * b);
-        if (t.sgn) return set(r, (r < 0) ^ (a < 0) ^ (b < 0));
+        if (t.sgn)
+            return set(r, (r < 0) ^ (a < 0) ^ (b < 0));
         return set(r, a != 0 && (t.modulus() - 1) / a < b);
     }
     case VMULHI: {
@@ -101,10 +117,11 @@ Outcome reference(int op, Type t, i128 a, i128 af, i128 b, i128 bf, unsigned n) 
     case VROTL:
     case VROTR: {
         i128 s = mod_pos(a, t.width);
-        if (op == VROTR) s = mod_pos(t.width - s, t.width);
+        if (op == VROTR)
+            s = mod_pos(t.width - s, t.width);
         const i128 u = mod_pos(b, t.modulus());
-        const i128 rotated = (u * pow2(static_cast<unsigned>(s))) % t.modulus() +
-                             floor_div(u, pow2(static_cast<unsigned>(t.width - s)));
+        const i128 rotated =
+            (u * pow2(static_cast<unsigned>(s))) % t.modulus() + floor_div(u, pow2(static_cast<unsigned>(t.width - s)));
         return {true, t.wrap(rotated), bf};
     }
     case VCMV_LEZ: return move_if(lez);
@@ -119,19 +136,22 @@ Outcome reference(int op, Type t, i128 a, i128 af, i128 b, i128 bf, unsigned n) 
 }
 
 template <typename T>
-constexpr Type type_of() {
+constexpr Type type_of()
+{
     return Type{std::is_signed_v<T>, static_cast<int>(sizeof(T) * 8)};
 }
 
 template <typename T>
-void set_frac(unsigned n) {
+void set_frac(unsigned n)
+{
     auto &tqm = kmrsim::sim().tqm;
-    (sizeof(T) == 1 ? tqm.fxp_byte_frac_bits
-                    : sizeof(T) == 2 ? tqm.fxp_half_frac_bits : tqm.fxp_word_frac_bits) =
-        static_cast<char>(n);
+    (sizeof(T) == 1   ? tqm.fxp_byte_frac_bits
+     : sizeof(T) == 2 ? tqm.fxp_half_frac_bits
+                      : tqm.fxp_word_frac_bits) = static_cast<char>(n);
 }
 
-std::string str(i128 v) {
+std::string str(i128 v)
+{
     return std::to_string(static_cast<long long>(v));
 }
 
@@ -145,7 +165,8 @@ struct Checker {
     int failures = 0;
     long checked = 0;
 
-    void one(int op, unsigned n, T a, T af, T b, T bf) {
+    void one(int op, unsigned n, T a, T af, T b, T bf)
+    {
         ++checked;
         const T sentinel_out = static_cast<T>(0x5A), sentinel_flag = 2, sentinel_en = 3;
         T out = sentinel_out, out_flag = sentinel_flag, en = sentinel_en;
@@ -155,10 +176,9 @@ struct Checker {
                                 : (out == sentinel_out && out_flag == sentinel_flag && en == 0);
         if (!ok && ++failures <= kMaxReports) {
             ADD_FAILURE() << "op " << op << " width " << sizeof(T) * 8
-                          << (std::is_signed_v<T> ? " signed" : " unsigned") << " frac " << n
-                          << ": a=" << str(a) << " af=" << str(af) << " b=" << str(b)
-                          << " bf=" << str(bf) << " -> out=" << str(out) << " flag=" << str(out_flag)
-                          << " en=" << str(en) << "; expected "
+                          << (std::is_signed_v<T> ? " signed" : " unsigned") << " frac " << n << ": a=" << str(a)
+                          << " af=" << str(af) << " b=" << str(b) << " bf=" << str(bf) << " -> out=" << str(out)
+                          << " flag=" << str(out_flag) << " en=" << str(en) << "; expected "
                           << (r.write ? "out=" + str(r.value) + " flag=" + str(r.flag) : "no write");
         }
     }
@@ -166,7 +186,8 @@ struct Checker {
     // Every opcode on every pair, both values of each flag the opcode uses
     // (other flags vary with the operands, which must not matter), and each
     // fraction width for VMULFXP.
-    void all_ops(const std::vector<std::pair<T, T>> &pairs, const std::vector<unsigned> &fracs) {
+    void all_ops(const std::vector<std::pair<T, T>> &pairs, const std::vector<unsigned> &fracs)
+    {
         for (int op = 0; op < kmrsim::builtin_op_count; ++op) {
             const std::vector<unsigned> ns = op == VMULFXP ? fracs : std::vector<unsigned>{fracs[0]};
             for (unsigned n : ns) {
@@ -174,9 +195,11 @@ struct Checker {
                 for (const auto &[a, b] : pairs) {
                     const T mixed = static_cast<T>((a ^ b) & 1);
                     for (int af = 0; af < 2; ++af) {
-                        if (!uses_a_flag(op) && af != 0) break;
+                        if (!uses_a_flag(op) && af != 0)
+                            break;
                         for (int bf = 0; bf < 2; ++bf) {
-                            if (!uses_b_flag(op) && bf != 0) break;
+                            if (!uses_b_flag(op) && bf != 0)
+                                break;
                             one(op, n, a, uses_a_flag(op) ? T(af) : mixed, b,
                                 uses_b_flag(op) ? T(bf) : static_cast<T>(1 - mixed));
                         }
@@ -188,7 +211,8 @@ struct Checker {
 };
 
 template <typename T>
-std::vector<std::pair<T, T>> all_pairs_8bit() {
+std::vector<std::pair<T, T>> all_pairs_8bit()
+{
     std::vector<std::pair<T, T>> pairs;
     for (int a = -128; a < 256; ++a)
         for (int b = -128; b < 256; ++b)
@@ -198,7 +222,8 @@ std::vector<std::pair<T, T>> all_pairs_8bit() {
 }
 
 template <typename T>
-std::vector<T> boundary_values() {
+std::vector<T> boundary_values()
+{
     const Type t = type_of<T>();
     std::vector<i128> v = {0, 1, -1, t.lo(), t.hi(), t.lo() + 1, t.hi() - 1};
     for (unsigned k = 0; k < static_cast<unsigned>(t.width); ++k) {
@@ -206,20 +231,24 @@ std::vector<T> boundary_values() {
         v.push_back(-pow2(k));
         v.push_back(pow2(k) - 1);
     }
-    for (int s = 2; s <= 40; ++s) v.push_back(s);  // shift and rotate counts
+    for (int s = 2; s <= 40; ++s)
+        v.push_back(s);  // shift and rotate counts
     std::vector<T> out;
-    for (i128 x : v) out.push_back(static_cast<T>(t.wrap(x)));
+    for (i128 x : v)
+        out.push_back(static_cast<T>(t.wrap(x)));
     std::sort(out.begin(), out.end());
     out.erase(std::unique(out.begin(), out.end()), out.end());
     return out;
 }
 
 template <typename T>
-std::vector<std::pair<T, T>> wide_pairs(std::mt19937_64 &rng, int random_count) {
+std::vector<std::pair<T, T>> wide_pairs(std::mt19937_64 &rng, int random_count)
+{
     const std::vector<T> bv = boundary_values<T>();
     std::vector<std::pair<T, T>> pairs;
     for (T a : bv)
-        for (T b : bv) pairs.emplace_back(a, b);
+        for (T b : bv)
+            pairs.emplace_back(a, b);
     for (int i = 0; i < random_count; ++i)
         pairs.emplace_back(static_cast<T>(rng()), static_cast<T>(rng()));
     return pairs;
@@ -227,21 +256,24 @@ std::vector<std::pair<T, T>> wide_pairs(std::mt19937_64 &rng, int random_count) 
 
 }  // namespace
 
-TEST(ElementOpsExhaustive, SignedEightBitAllPairsAllOpcodes) {
+TEST(ElementOpsExhaustive, SignedEightBitAllPairsAllOpcodes)
+{
     Checker<int8_t> c;
     c.all_ops(all_pairs_8bit<int8_t>(), {4, 0, 1, 7});
     EXPECT_EQ(c.failures, 0);
     EXPECT_GT(c.checked, 24L * 65536);
 }
 
-TEST(ElementOpsExhaustive, UnsignedEightBitAllPairsAllOpcodes) {
+TEST(ElementOpsExhaustive, UnsignedEightBitAllPairsAllOpcodes)
+{
     Checker<uint8_t> c;
     c.all_ops(all_pairs_8bit<uint8_t>(), {4, 0, 1, 7});
     EXPECT_EQ(c.failures, 0);
     EXPECT_GT(c.checked, 24L * 65536);
 }
 
-TEST(ElementOpsExhaustive, SixteenAndThirtyTwoBitBoundaryAndRandomPairs) {
+TEST(ElementOpsExhaustive, SixteenAndThirtyTwoBitBoundaryAndRandomPairs)
+{
     std::mt19937_64 rng(20240611);
     Checker<int16_t> s16;
     s16.all_ops(wide_pairs<int16_t>(rng, 5000), {8, 0, 1, 15});
@@ -270,11 +302,12 @@ struct Example {
 };
 
 template <typename T>
-void run_example(const Example &e) {
+void run_example(const Example &e)
+{
     set_frac<T>(e.frac);
     T out = 9, out_flag = 0, en = 1;
-    run_func<T>(static_cast<vinstr_t>(e.op), static_cast<T>(e.a), T(1), static_cast<T>(e.b),
-                static_cast<T>(e.bf), out, out_flag, en);
+    run_func<T>(static_cast<vinstr_t>(e.op), static_cast<T>(e.a), T(1), static_cast<T>(e.b), static_cast<T>(e.bf), out,
+                out_flag, en);
     SCOPED_TRACE(e.what);
     if (e.write) {
         EXPECT_EQ(static_cast<long long>(out), e.out);
@@ -286,8 +319,8 @@ void run_example(const Example &e) {
         EXPECT_EQ(en, 0);
     }
     // The reference model agrees.
-    const Outcome r = reference(e.op, Type{e.sgn, e.width}, static_cast<T>(e.a), 1,
-                                static_cast<T>(e.b), static_cast<T>(e.bf), e.frac);
+    const Outcome r = reference(e.op, Type{e.sgn, e.width}, static_cast<T>(e.a), 1, static_cast<T>(e.b),
+                                static_cast<T>(e.bf), e.frac);
     EXPECT_EQ(r.write, e.write);
     if (e.write) {
         EXPECT_EQ(static_cast<long long>(r.value), e.out);
@@ -296,7 +329,8 @@ void run_example(const Example &e) {
 }
 }  // namespace
 
-TEST(ElementOps, WorkedExamples) {
+TEST(ElementOps, WorkedExamples)
+{
     // A's flag is 1 in every example (it is what a conditional move copies).
     const Example examples[] = {
         {"i8 add overflow", VADD, true, 8, 100, 100, 0, 0, true, -56, 1},
@@ -343,7 +377,8 @@ TEST(ElementOps, WorkedExamples) {
     }
 }
 
-TEST(ElementOps, OpcodesOutsideBuiltinRangeLeaveOutputsAlone) {
+TEST(ElementOps, OpcodesOutsideBuiltinRangeLeaveOutputsAlone)
+{
     for (int op : {int(VCUSTOM0), int(VCUSTOM15), 63}) {
         int32_t out = 5, out_flag = 1, en = 1;
         run_func<int32_t>(static_cast<vinstr_t>(op), 1, 1, 2, 1, out, out_flag, en);
@@ -356,7 +391,8 @@ TEST(ElementOps, OpcodesOutsideBuiltinRangeLeaveOutputsAlone) {
     EXPECT_EQ((kmrsim::select_op_loop<uint8_t, false>(VCUSTOM15)), nullptr);
 }
 
-TEST(ElementOps, FracWidthFollowsComputationType) {
+TEST(ElementOps, FracWidthFollowsComputationType)
+{
     auto &tqm = kmrsim::sim().tqm;
     tqm.fxp_byte_frac_bits = 3;
     tqm.fxp_half_frac_bits = 9;
@@ -370,7 +406,8 @@ TEST(ElementOps, FracWidthFollowsComputationType) {
 // loops may be handed null pointers for the rest.
 namespace {
 template <typename T, size_t... I>
-void check_declared_inputs(std::index_sequence<I...>) {
+void check_declared_inputs(std::index_sequence<I...>)
+{
     (
         [] {
             using E = kmrsim::element_op<static_cast<int>(I), T>;
@@ -384,7 +421,8 @@ void check_declared_inputs(std::index_sequence<I...>) {
 }
 }  // namespace
 
-TEST(ElementOps, DeclaredInputsMatchOpcodeTable) {
+TEST(ElementOps, DeclaredInputsMatchOpcodeTable)
+{
     check_declared_inputs<int16_t>(std::make_index_sequence<24>{});
     check_declared_inputs<uint32_t>(std::make_index_sequence<24>{});
 }
@@ -394,7 +432,8 @@ TEST(ElementOps, DeclaredInputsMatchOpcodeTable) {
 
 namespace {
 template <typename T>
-void check_loops(std::mt19937_64 &rng) {
+void check_loops(std::mt19937_64 &rng)
+{
     constexpr size_t n = 301;  // not a multiple of any vector width
     const std::vector<T> bv = boundary_values<T>();
     const auto pick = [&] { return rng() % 3 == 0 ? static_cast<T>(rng()) : bv[rng() % bv.size()]; };
@@ -413,21 +452,20 @@ void check_loops(std::mt19937_64 &rng) {
         }
         for (bool all : {false, true}) {
             for (bool in_place : {false, true}) {
-                SCOPED_TRACE("op " + std::to_string(op) + (all ? " all" : " enabled") +
-                             (in_place ? " in place" : ""));
+                SCOPED_TRACE("op " + std::to_string(op) + (all ? " all" : " enabled") + (in_place ? " in place" : ""));
                 std::vector<T> out = in_place ? a : out0, of = of0, en = en0;
-                if (all && conditional) std::fill(en.begin(), en.end(), T(0));  // must not be read
-                const auto fn = all ? kmrsim::select_op_loop<T, true>(op)
-                                    : kmrsim::select_op_loop<T, false>(op);
+                if (all && conditional)
+                    std::fill(en.begin(), en.end(), T(0));  // must not be read
+                const auto fn = all ? kmrsim::select_op_loop<T, true>(op) : kmrsim::select_op_loop<T, false>(op);
                 ASSERT_NE(fn, nullptr);
                 fn(n, in_place ? out.data() : a.data(), uses_a_flag(op) ? af.data() : nullptr,
-                   uses_b(op) ? b.data() : nullptr, uses_b_flag(op) ? bf.data() : nullptr,
-                   out.data(), of.data(), (all && !conditional) ? nullptr : en.data(),
-                   static_cast<unsigned>(sizeof(T) * 8 / 2));
+                   uses_b(op) ? b.data() : nullptr, uses_b_flag(op) ? bf.data() : nullptr, out.data(), of.data(),
+                   (all && !conditional) ? nullptr : en.data(), static_cast<unsigned>(sizeof(T) * 8 / 2));
                 int bad = 0;
                 for (size_t i = 0; i < n && bad < kMaxReports; ++i) {
                     T eo = in_place ? a[i] : out0[i], ef = of0[i], ee = all ? T(1) : en0[i];
-                    if (ee != 0) run_func<T>(static_cast<vinstr_t>(op), a[i], af[i], b[i], bf[i], eo, ef, ee);
+                    if (ee != 0)
+                        run_func<T>(static_cast<vinstr_t>(op), a[i], af[i], b[i], bf[i], eo, ef, ee);
                     const bool ok = out[i] == eo && of[i] == ef && (!(conditional || !all) || en[i] == ee);
                     if (!ok) {
                         ++bad;
@@ -440,7 +478,8 @@ void check_loops(std::mt19937_64 &rng) {
 }
 }  // namespace
 
-TEST(ElementOpsLoop, AgreesWithRunFuncForAllTypes) {
+TEST(ElementOpsLoop, AgreesWithRunFuncForAllTypes)
+{
     std::mt19937_64 rng(7);
     check_loops<int8_t>(rng);
     check_loops<uint8_t>(rng);
@@ -455,13 +494,16 @@ TEST(ElementOpsLoop, AgreesWithRunFuncForAllTypes) {
 
 namespace {
 template <typename D, typename S>
-void check_narrowing(std::mt19937_64 &rng) {
+void check_narrowing(std::mt19937_64 &rng)
+{
     SCOPED_TRACE(std::to_string(sizeof(D) * 8) + " <- " + std::to_string(sizeof(S) * 8) +
                  (std::is_signed_v<S> ? " signed" : " unsigned"));
     std::vector<S> in = boundary_values<S>();
     const Type d = type_of<D>();
-    for (i128 x : {d.lo() - 1, d.lo(), d.hi(), d.hi() + 1}) in.push_back(static_cast<S>(type_of<S>().wrap(x)));
-    for (int i = 0; i < 2000; ++i) in.push_back(static_cast<S>(rng()));
+    for (i128 x : {d.lo() - 1, d.lo(), d.hi(), d.hi() + 1})
+        in.push_back(static_cast<S>(type_of<S>().wrap(x)));
+    for (int i = 0; i < 2000; ++i)
+        in.push_back(static_cast<S>(rng()));
     std::vector<D> out(in.size());
     for (int op : {VADD, VMUL, VMULFXP, VSUBFXP, VADDFXP, VABSDIFF, VCUSTOM0, VCUSTOM15}) {
         const bool saturate = op == VMULFXP || op == VSUBFXP || op == VADDFXP;
@@ -480,7 +522,8 @@ void check_narrowing(std::mt19937_64 &rng) {
 }
 }  // namespace
 
-TEST(ElementOpsNarrowing, ArrayAndScalarFormsAgreeForEveryPairInUse) {
+TEST(ElementOpsNarrowing, ArrayAndScalarFormsAgreeForEveryPairInUse)
+{
     std::mt19937_64 rng(99);
     check_narrowing<int8_t, int8_t>(rng);
     check_narrowing<uint8_t, uint8_t>(rng);
@@ -496,7 +539,8 @@ TEST(ElementOpsNarrowing, ArrayAndScalarFormsAgreeForEveryPairInUse) {
     check_narrowing<uint16_t, uint32_t>(rng);
 }
 
-TEST(ElementOpsNarrowing, SaturatingOpsClampOthersKeepLowBits) {
+TEST(ElementOpsNarrowing, SaturatingOpsClampOthersKeepLowBits)
+{
     EXPECT_EQ((fixed_point_saturate<int8_t, int32_t>(VADDFXP, 300)), 127);
     EXPECT_EQ((fixed_point_saturate<int8_t, int32_t>(VADD, 300)), 44);
     EXPECT_EQ((fixed_point_saturate<int8_t, int32_t>(VMULFXP, -300)), -128);

@@ -17,7 +17,10 @@ namespace {
 class Engine : public SimTest {};
 class EnginePaths : public BothPaths {};
 
-int32_t *words(size_t off) { return reinterpret_cast<int32_t *>(sp(off)); }
+int32_t *words(size_t off)
+{
+    return reinterpret_cast<int32_t *>(sp(off));
+}
 
 void fill_words(int32_t *v, int n, int32_t first)
 {
@@ -114,23 +117,33 @@ namespace {
 
 using issue_fn = std::function<void(vinstr_t, void *dest, void *a, int32_t scalar, void *b)>;
 
-enum class form { VV, SV, VE };
+enum class form {
+    VV,
+    SV,
+    VE
+};
 
-#define VV_ISSUERS(sfx)                                                                           \
-    std::array<issue_fn, 3>{                                                                      \
-        [](vinstr_t op, void *d, void *a, int32_t, void *b) { kmrsim_1D_##sfx(V_##sfx, op, d, a, b); }, \
-        [](vinstr_t op, void *d, void *a, int32_t, void *b) { kmrsim_2D_##sfx(V_##sfx, op, d, a, b); }, \
-        [](vinstr_t op, void *d, void *a, int32_t, void *b) { kmrsim_3D_##sfx(V_##sfx, op, d, a, b); }}
-#define SV_ISSUERS(sfx)                                                                           \
-    std::array<issue_fn, 3>{                                                                      \
-        [](vinstr_t op, void *d, void *, int32_t s, void *b) { kmrsim_1D_##sfx(V_##sfx, op, d, s, b); }, \
-        [](vinstr_t op, void *d, void *, int32_t s, void *b) { kmrsim_2D_##sfx(V_##sfx, op, d, s, b); }, \
-        [](vinstr_t op, void *d, void *, int32_t s, void *b) { kmrsim_3D_##sfx(V_##sfx, op, d, s, b); }}
-#define VE_ISSUERS(sfx)                                                                           \
-    std::array<issue_fn, 3>{                                                                      \
-        [](vinstr_t op, void *d, void *a, int32_t, void *) { kmrsim_1D_##sfx(V_##sfx, op, d, a, 0); }, \
-        [](vinstr_t op, void *d, void *a, int32_t, void *) { kmrsim_2D_##sfx(V_##sfx, op, d, a, 0); }, \
-        [](vinstr_t op, void *d, void *a, int32_t, void *) { kmrsim_3D_##sfx(V_##sfx, op, d, a, 0); }}
+#define VV_ISSUERS(sfx)                                                                                     \
+    std::array<issue_fn, 3>                                                                                 \
+    {                                                                                                       \
+        [](vinstr_t op, void *d, void *a, int32_t, void *b) { kmrsim_1D_##sfx(V_##sfx, op, d, a, b); },     \
+            [](vinstr_t op, void *d, void *a, int32_t, void *b) { kmrsim_2D_##sfx(V_##sfx, op, d, a, b); }, \
+            [](vinstr_t op, void *d, void *a, int32_t, void *b) { kmrsim_3D_##sfx(V_##sfx, op, d, a, b); }  \
+    }
+#define SV_ISSUERS(sfx)                                                                                      \
+    std::array<issue_fn, 3>                                                                                  \
+    {                                                                                                        \
+        [](vinstr_t op, void *d, void *, int32_t s, void *b) { kmrsim_1D_##sfx(V_##sfx, op, d, s, b); },     \
+            [](vinstr_t op, void *d, void *, int32_t s, void *b) { kmrsim_2D_##sfx(V_##sfx, op, d, s, b); }, \
+            [](vinstr_t op, void *d, void *, int32_t s, void *b) { kmrsim_3D_##sfx(V_##sfx, op, d, s, b); }  \
+    }
+#define VE_ISSUERS(sfx)                                                                                    \
+    std::array<issue_fn, 3>                                                                                \
+    {                                                                                                      \
+        [](vinstr_t op, void *d, void *a, int32_t, void *) { kmrsim_1D_##sfx(V_##sfx, op, d, a, 0); },     \
+            [](vinstr_t op, void *d, void *a, int32_t, void *) { kmrsim_2D_##sfx(V_##sfx, op, d, a, 0); }, \
+            [](vinstr_t op, void *d, void *a, int32_t, void *) { kmrsim_3D_##sfx(V_##sfx, op, d, a, 0); }  \
+    }
 
 // Runs `cases` random instructions of one entry shape and opcode, each from
 // random memory, and compares every byte of the scratchpad and the flag
@@ -189,10 +202,10 @@ void compare_with_reference(const char *what, form f, const std::array<issue_fn,
 
         issue[size_t(dim - 1)](op, sp(size_t(d_off)), sp(size_t(a_off)), scalar, sp(size_t(b_off)));
         const image got = snapshot();
-        ASSERT_TRUE(got == expected) << what << " case " << n << ": dim " << dim << " L " << L << " R " << R
-                                     << " M " << M << " dest " << d_off - base << " B " << b_off - base
-                                     << " strides d " << d2 << "/" << d3 << " a " << a2 << "/" << a3 << " b "
-                                     << b2 << "/" << b3 << ": " << first_difference(got, expected);
+        ASSERT_TRUE(got == expected) << what << " case " << n << ": dim " << dim << " L " << L << " R " << R << " M "
+                                     << M << " dest " << d_off - base << " B " << b_off - base << " strides d " << d2
+                                     << "/" << d3 << " a " << a2 << "/" << a3 << " b " << b2 << "/" << b3 << ": "
+                                     << first_difference(got, expected);
     }
 }
 
@@ -218,10 +231,10 @@ TEST_P(EnginePaths, RandomOverlappingInstructionsMatchThePipelineModel)
                                                      ref::vadd<int32_t>(), rng, n);
     compare_with_reference<int8_t, int32_t, int32_t>("VVWBS VMOV", form::VV, VV_ISSUERS(VVWBS), VMOV,
                                                      ref::vmov<int32_t>(), rng, n);
-    compare_with_reference<int8_t, int8_t, int8_t>("VVBBS VADD", form::VV, VV_ISSUERS(VVBBS), VADD,
-                                                   ref::vadd<int8_t>(), rng, n);
-    compare_with_reference<int8_t, int8_t, int8_t>("VVBBS VMOV", form::VV, VV_ISSUERS(VVBBS), VMOV,
-                                                   ref::vmov<int8_t>(), rng, n);
+    compare_with_reference<int8_t, int8_t, int8_t>("VVBBS VADD", form::VV, VV_ISSUERS(VVBBS), VADD, ref::vadd<int8_t>(),
+                                                   rng, n);
+    compare_with_reference<int8_t, int8_t, int8_t>("VVBBS VMOV", form::VV, VV_ISSUERS(VVBBS), VMOV, ref::vmov<int8_t>(),
+                                                   rng, n);
     compare_with_reference<uint8_t, uint16_t, uint16_t>("VVHBU VADDC", form::VV, VV_ISSUERS(VVHBU), VADDC,
                                                         ref::vaddc<uint16_t>(), rng, n);
     compare_with_reference<int32_t, int32_t, int32_t>("SVWWS VADD", form::SV, SV_ISSUERS(SVWWS), VADD,
@@ -244,8 +257,8 @@ TEST_P(EnginePaths, PositionsPastTheVectorLengthStayUntouched)
         put_flag<int8_t>(b, size_t(i), 1);
     }
     set_vl(10);
-    kmrsim_1D_SEWWS(V_SEWWS, VADD, w, 1, 0);   // groups of 4: 4, 4 and 2 valid
-    kmrsim_1D_SEWBS(V_SEWBS, VADD, b, 1, 0);   // one group of 16 with 10 valid
+    kmrsim_1D_SEWWS(V_SEWWS, VADD, w, 1, 0);  // groups of 4: 4, 4 and 2 valid
+    kmrsim_1D_SEWBS(V_SEWBS, VADD, b, 1, 0);  // one group of 16 with 10 valid
     for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(w[i], i + 1);
         EXPECT_EQ(flag<int32_t>(w, size_t(i)), 0);
@@ -486,7 +499,10 @@ TEST_F(Engine, OpcodeOutsideTheInstructionSetIsRefused)
 
 namespace {
 int custom_calls = 0;
-void counting_custom(kmrsim_custom_args *) { ++custom_calls; }
+void counting_custom(kmrsim_custom_args *)
+{
+    ++custom_calls;
+}
 }  // namespace
 
 // A custom opcode whose lane count is 0 would make no progress; it is

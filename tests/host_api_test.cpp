@@ -31,8 +31,9 @@ const NoDescriptor kNoDescriptor = [] {
 }();
 
 class HostApi : public testing::Test {
-  protected:
-    void SetUp() override {
+protected:
+    void SetUp() override
+    {
         kmrsim_init(4, 64, 256, 6, 5, 4);
         base = static_cast<uint8_t *>(kmr_tqm_ptr->scratchpad_addr);
     }
@@ -43,7 +44,8 @@ using HostApiDeathTest = HostApi;
 
 }  // namespace
 
-TEST(HostApiNoDescriptor, CompiledCallsReturnNullOrZero) {
+TEST(HostApiNoDescriptor, CompiledCallsReturnNullOrZero)
+{
     EXPECT_TRUE(kNoDescriptor.ptr_null);
     EXPECT_TRUE(kNoDescriptor.malloc_null);
     EXPECT_EQ(kNoDescriptor.used, 0);
@@ -52,7 +54,8 @@ TEST(HostApiNoDescriptor, CompiledCallsReturnNullOrZero) {
     EXPECT_TRUE(kNoDescriptor.old_vl_zero);
 }
 
-TEST_F(HostApi, AllocationsAreRoundedToTheGranule) {
+TEST_F(HostApi, AllocationsAreRoundedToTheGranule)
+{
     EXPECT_EQ(kmr_sp_malloc_nodebug(40), base);
     EXPECT_EQ(kmr_sp_malloc_nodebug(40), base + 48);
     EXPECT_EQ(kmr_sp_malloc_nodebug(40), base + 96);
@@ -65,7 +68,8 @@ TEST_F(HostApi, AllocationsAreRoundedToTheGranule) {
     EXPECT_EQ(kmr_sp_get(), base + 160);
 }
 
-TEST_F(HostApi, ExhaustionReturnsNullAndKeepsTheAllocationPointer) {
+TEST_F(HostApi, ExhaustionReturnsNullAndKeepsTheAllocationPointer)
+{
     ASSERT_NE(kmr_sp_malloc_nodebug(65536 - 64), nullptr);
     // One granule more than what is left.
     EXPECT_EQ(kmr_sp_malloc_nodebug(80), nullptr);
@@ -78,20 +82,22 @@ TEST_F(HostApi, ExhaustionReturnsNullAndKeepsTheAllocationPointer) {
     EXPECT_EQ(kmr_sp_malloc_nodebug(1), nullptr);
 }
 
-TEST_F(HostApi, HugeRequestsNeverWrapAround) {
+TEST_F(HostApi, HugeRequestsNeverWrapAround)
+{
     ASSERT_NE(kmr_sp_malloc_nodebug(4096), nullptr);
     void *before = kmr_sp_get();
     // Sizes whose padding or pointer addition would overflow 64 bits.
-    for (size_t n : {SIZE_MAX, SIZE_MAX - 14, SIZE_MAX - 15, SIZE_MAX - 16,
-                     SIZE_MAX - reinterpret_cast<uintptr_t>(before) + 1, size_t{1} << 63,
-                     size_t{65536}, size_t{1} << 32}) {
+    for (size_t n :
+         {SIZE_MAX, SIZE_MAX - 14, SIZE_MAX - 15, SIZE_MAX - 16, SIZE_MAX - reinterpret_cast<uintptr_t>(before) + 1,
+          size_t{1} << 63, size_t{65536}, size_t{1} << 32}) {
         EXPECT_EQ(kmr_sp_malloc_nodebug(n), nullptr) << n;
         EXPECT_EQ(kmr_sp_get(), before) << n;
     }
     EXPECT_EQ(kmr_sp_malloc_nodebug(65536 - 4096), before);
 }
 
-TEST_F(HostApi, SaveStackRestoresAndFreeEmptiesIt) {
+TEST_F(HostApi, SaveStackRestoresAndFreeEmptiesIt)
+{
     ASSERT_NE(kmr_sp_malloc_nodebug(32), nullptr);
     void *saved = kmr_sp_get();
     kmr_sp_push();
@@ -111,14 +117,17 @@ TEST_F(HostApi, SaveStackRestoresAndFreeEmptiesIt) {
     EXPECT_EQ(kmr_sp_getused(), 0);
 }
 
-TEST_F(HostApiDeathTest, SaveStackOverflowAndUnderflowStop) {
-    for (int i = 0; i < 64; ++i) kmr_sp_push();  // a full stack is fine
+TEST_F(HostApiDeathTest, SaveStackOverflowAndUnderflowStop)
+{
+    for (int i = 0; i < 64; ++i)
+        kmr_sp_push();  // a full stack is fine
     EXPECT_EQ(kmr_tqm_ptr->spstack_top, 64);
     EXPECT_EXIT(kmr_sp_push(), testing::ExitedWithCode(1), "^Error: ");
     kmr_sp_free_nodebug();
     EXPECT_EXIT(kmr_sp_pop(), testing::ExitedWithCode(1), "^Error: ");
 }
 
-TEST_F(HostApiDeathTest, FatalExitsSilentlyWithTheStatus) {
+TEST_F(HostApiDeathTest, FatalExitsSilentlyWithTheStatus)
+{
     EXPECT_EXIT(KMR_FATAL(__LINE__, __FILE__, 3), testing::ExitedWithCode(3), "^$");
 }

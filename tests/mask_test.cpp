@@ -17,8 +17,14 @@ class Mask : public SimTest {};
 class MaskPaths : public BothPaths {};
 class MaskDeathTest : public SimTest {};
 
-int32_t *words(size_t off) { return reinterpret_cast<int32_t *>(sp(off)); }
-uint8_t *mask() { return state().mask_memory; }
+int32_t *words(size_t off)
+{
+    return reinterpret_cast<int32_t *>(sp(off));
+}
+uint8_t *mask()
+{
+    return state().mask_memory;
+}
 
 void expect_mask(std::initializer_list<int> bytes)
 {
@@ -331,10 +337,8 @@ elem<T> expected_op(vinstr_t op, T a, T b, unsigned n)
     auto out_of_range = [&](int64_t x) { return T(x < lo || x > hi); };
     auto neg = [](T v) { return v < 0; };
     switch (op) {
-    case VADD:
-        return {wrap<T>(A + B), out_of_range(A + B)};
-    case VSUB:
-        return {wrap<T>(A - B), out_of_range(A - B)};
+    case VADD: return {wrap<T>(A + B), out_of_range(A + B)};
+    case VSUB: return {wrap<T>(A - B), out_of_range(A - B)};
     case VMUL: {
         const T r = wrap<T>(A * B);
         if constexpr (sgn)
@@ -363,9 +367,7 @@ elem<T> expected_op(vinstr_t op, T a, T b, unsigned n)
             return {T(r), 0};
         }
     }
-    default:
-        ADD_FAILURE() << "no expectation for opcode " << op;
-        return {0, 0};
+    default: ADD_FAILURE() << "no expectation for opcode " << op; return {0, 0};
     }
 }
 
@@ -400,8 +402,7 @@ void check_masked_entry(const char *name, masked_vv entry, unsigned frac, std::m
         entry(V_SEBBS, op, d, a, b);
         for (int i = 0; i < L; ++i) {
             const elem<S> e = expected_op<S>(op, a[i], b[i], frac);
-            ASSERT_EQ(+d[i], +(narrow<D, S>(op, e.value)))
-                << name << " op " << op << ": a " << +a[i] << " b " << +b[i];
+            ASSERT_EQ(+d[i], +(narrow<D, S>(op, e.value))) << name << " op " << op << ": a " << +a[i] << " b " << +b[i];
             ASSERT_EQ(+flag<D>(d, size_t(i)), +D(e.flag)) << name << " op " << op << ": a " << +a[i] << " b " << +b[i];
         }
     }

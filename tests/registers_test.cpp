@@ -18,8 +18,9 @@ const uint32_t kUninitialisedWrite = [] {
 }();
 
 class Registers : public testing::Test {
-  protected:
-    void SetUp() override {
+protected:
+    void SetUp() override
+    {
         kmrsim_init(4, 64, 256, 6, 5, 4);
         get_the_kmrsim()->stats = kmrsim_stats_t{};
     }
@@ -30,9 +31,13 @@ using RegistersDeathTest = Registers;
 
 }  // namespace
 
-TEST(RegistersUninitialised, WritesStoreZero) { EXPECT_EQ(kUninitialisedWrite, 0u); }
+TEST(RegistersUninitialised, WritesStoreZero)
+{
+    EXPECT_EQ(kUninitialisedWrite, 0u);
+}
 
-TEST_F(Registers, VectorLengthIsSetAndCounted) {
+TEST_F(Registers, VectorLengthIsSetAndCounted)
+{
     KMR_SET_VL(1, 10, 10);
     EXPECT_EQ(_KMR_GET1(REG_VL), 10u);
     EXPECT_EQ(stats().set_vl_count, 1u);
@@ -42,7 +47,8 @@ TEST_F(Registers, VectorLengthIsSetAndCounted) {
     EXPECT_EQ(stats().set_2D_count, 0u);
 }
 
-TEST_F(Registers, PairSettersWriteTwoRegistersAndCountOnlySelector3) {
+TEST_F(Registers, PairSettersWriteTwoRegistersAndCountOnlySelector3)
+{
     KMR_SET_VL(3, 4, 64);
     KMR_SET_VL(4, 64, 64);
     EXPECT_EQ(_KMR_GET1(REG_ROWS), 4u);
@@ -66,7 +72,8 @@ TEST_F(Registers, PairSettersWriteTwoRegistersAndCountOnlySelector3) {
     EXPECT_EQ(_KMR_GET1(REG_ID2), 0x2345u);
 }
 
-TEST_F(Registers, WritesWrapAtTheRegisterMask) {
+TEST_F(Registers, WritesWrapAtTheRegisterMask)
+{
     KMR_SET(REG_ID2, static_cast<uint32_t>(-4));
     EXPECT_EQ(_KMR_GET1(REG_ID2), 0xFFFCu);
     KMR_SET(REG_VL, 0x20000);
@@ -79,7 +86,8 @@ TEST_F(Registers, WritesWrapAtTheRegisterMask) {
     EXPECT_EQ(_KMR_GET1(31), 0xFFFFFFFFu);
 }
 
-TEST_F(Registers, StridesSignExtendFromTheMaskWidth) {
+TEST_F(Registers, StridesSignExtendFromTheMaskWidth)
+{
     const uint32_t m = get_the_kmrsim()->reg_mask[REG_ID2];
     EXPECT_EQ(kmrsim::sign_extend_stride(0xFFFC, m), -4);
     EXPECT_EQ(kmrsim::sign_extend_stride(0x8000, m), -32768);
@@ -91,7 +99,8 @@ TEST_F(Registers, StridesSignExtendFromTheMaskWidth) {
     EXPECT_EQ(kmrsim::sign_extend_stride(0x7FFFFFFF, 0xFFFFFFFFu), INT32_MAX);
 }
 
-TEST_F(RegistersDeathTest, BadRegisterNumbers) {
+TEST_F(RegistersDeathTest, BadRegisterNumbers)
+{
     const char *report = "void kmr_assert_tqm_reg_range\\(uint32_t\\): Assertion `reg < 32' failed";
     EXPECT_DEATH(KMR_SET(32, 1), report);
     EXPECT_DEATH(_KMR_GET1(32), report);
@@ -99,15 +108,13 @@ TEST_F(RegistersDeathTest, BadRegisterNumbers) {
     kmr_assert_tqm_reg_range(31);
 }
 
-TEST_F(RegistersDeathTest, BadVectorLengthSettings) {
-    EXPECT_DEATH(KMR_SET_VL(1, 5, 6),
-                 "void KMR_SET_VL\\(uint32_t, uint32_t, uint32_t\\): "
-                 "Assertion `new_vl1 == new_vl2' failed");
-    EXPECT_DEATH(KMR_SET_VL(2, 1, 1),
-                 "void KMR_SET_VL\\(uint32_t, uint32_t, uint32_t\\): Assertion `0' failed");
+TEST_F(RegistersDeathTest, BadVectorLengthSettings)
+{
+    EXPECT_DEATH(KMR_SET_VL(1, 5, 6), "void KMR_SET_VL\\(uint32_t, uint32_t, uint32_t\\): "
+                                      "Assertion `new_vl1 == new_vl2' failed");
+    EXPECT_DEATH(KMR_SET_VL(2, 1, 1), "void KMR_SET_VL\\(uint32_t, uint32_t, uint32_t\\): Assertion `0' failed");
     EXPECT_DEATH(KMR_SET_VL(0, 1, 1), "Assertion `0' failed");
-    EXPECT_DEATH(KMR_SET_VL3D(1, 1, 1),
-                 "void KMR_SET_VL3D\\(uint32_t, uint32_t, uint32_t\\): Assertion `0' failed");
+    EXPECT_DEATH(KMR_SET_VL3D(1, 1, 1), "void KMR_SET_VL3D\\(uint32_t, uint32_t, uint32_t\\): Assertion `0' failed");
     // The failed setting leaves the register alone.
     EXPECT_EQ(_KMR_GET1(REG_VL), 0u);
 }

@@ -18,11 +18,20 @@
 
 namespace simtest {
 
-inline kmr_sim_t &state() { return *get_the_kmrsim(); }
+inline kmr_sim_t &state()
+{
+    return *get_the_kmrsim();
+}
 
 // Scratchpad address of byte offset `off`.
-inline uint8_t *sp(size_t off = 0) { return static_cast<uint8_t *>(state().tqm.scratchpad_addr) + off; }
-inline size_t sp_offset(const void *p) { return static_cast<const uint8_t *>(p) - sp(); }
+inline uint8_t *sp(size_t off = 0)
+{
+    return static_cast<uint8_t *>(state().tqm.scratchpad_addr) + off;
+}
+inline size_t sp_offset(const void *p)
+{
+    return static_cast<const uint8_t *>(p) - sp();
+}
 
 // Element i of type T starting at p, and its flag (same width, flag memory).
 template <typename T>
@@ -48,7 +57,10 @@ void put_flag(void *p, size_t i, T v)
     put<T>(get_flg_addr(static_cast<uint8_t *>(p) + i * sizeof(T)), 0, v);
 }
 
-inline void set_vl(uint32_t n) { KMR_SET_VL(1, n, n); }
+inline void set_vl(uint32_t n)
+{
+    KMR_SET_VL(1, n, n);
+}
 inline void set_2d(uint32_t rows, int32_t d2, int32_t a2, int32_t b2)
 {
     KMR_SET_VL(3, rows, static_cast<uint32_t>(d2));

@@ -18,11 +18,18 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
-uint8_t *sp_base() { return static_cast<uint8_t *>(get_the_kmrsim()->tqm.scratchpad_addr); }
-uint8_t *sp_end() { return static_cast<uint8_t *>(get_the_kmrsim()->tqm.scratchpad_end); }
+uint8_t *sp_base()
+{
+    return static_cast<uint8_t *>(get_the_kmrsim()->tqm.scratchpad_addr);
+}
+uint8_t *sp_end()
+{
+    return static_cast<uint8_t *>(get_the_kmrsim()->tqm.scratchpad_end);
+}
 
 // Bytes the C heap currently hands out (arena and mmapped blocks).
-size_t heap_in_use() {
+size_t heap_in_use()
+{
     const struct mallinfo2 mi = mallinfo2();
     return mi.uordblks + mi.hblkhd;
 }
@@ -48,7 +55,8 @@ const FreshState kFresh = [] {
     return f;
 }();
 
-TEST(StateFresh, AccessorWorksAndDestroyIsHarmlessBeforeInit) {
+TEST(StateFresh, AccessorWorksAndDestroyIsHarmlessBeforeInit)
+{
     EXPECT_TRUE(kFresh.accessor_non_null);
     EXPECT_TRUE(kFresh.sp_null);
     EXPECT_TRUE(kFresh.flag_memory_null_after_destroy);
@@ -56,7 +64,8 @@ TEST(StateFresh, AccessorWorksAndDestroyIsHarmlessBeforeInit) {
     EXPECT_EQ(get_the_kmrsim(), get_the_kmrsim());
 }
 
-TEST(StateInit, FillsDescriptorRegistersAndMemories) {
+TEST(StateInit, FillsDescriptorRegistersAndMemories)
+{
     kmrsim_init(4, 64, 256, 6, 5, 4);
     kmr_sim_t *s = get_the_kmrsim();
     const kmr_tqm_t &t = s->tqm;
@@ -87,21 +96,28 @@ TEST(StateInit, FillsDescriptorRegistersAndMemories) {
     EXPECT_EQ(s->dma_until_hook, &_internal_do_dma_until);
     EXPECT_EQ(s->mask_length, 0);
 
-    for (int r : {0, 1, 5}) EXPECT_EQ(s->reg_mask[r], 0x1FFFFu) << "register " << r;
-    for (int r : {2, 3, 4, 6, 7, 8}) EXPECT_EQ(s->reg_mask[r], 0xFFFFu) << "register " << r;
-    for (int r = 9; r < 32; ++r) EXPECT_EQ(s->reg_mask[r], 0xFFFFFFFFu) << "register " << r;
-    for (int r = 0; r < 32; ++r) EXPECT_EQ(s->regs[r], 0u) << "register " << r;
+    for (int r : {0, 1, 5})
+        EXPECT_EQ(s->reg_mask[r], 0x1FFFFu) << "register " << r;
+    for (int r : {2, 3, 4, 6, 7, 8})
+        EXPECT_EQ(s->reg_mask[r], 0xFFFFu) << "register " << r;
+    for (int r = 9; r < 32; ++r)
+        EXPECT_EQ(s->reg_mask[r], 0xFFFFFFFFu) << "register " << r;
+    for (int r = 0; r < 32; ++r)
+        EXPECT_EQ(s->regs[r], 0u) << "register " << r;
 
     // All three memories are zero-filled and usable end to end.
     ASSERT_NE(s->flag_memory, nullptr);
     ASSERT_NE(s->mask_memory, nullptr);
-    for (int i = 0; i < 65536; ++i) ASSERT_EQ(sp_base()[i] | s->flag_memory[i], 0) << i;
-    for (int i = 0; i < 4096; ++i) ASSERT_EQ(s->mask_memory[i], 0) << i;
+    for (int i = 0; i < 65536; ++i)
+        ASSERT_EQ(sp_base()[i] | s->flag_memory[i], 0) << i;
+    for (int i = 0; i < 4096; ++i)
+        ASSERT_EQ(s->mask_memory[i], 0) << i;
     EXPECT_TRUE(mask_memory_contains(s->mask_memory + 4095));
     EXPECT_FALSE(mask_memory_contains(s->mask_memory + 4096));
 }
 
-TEST(StateInit, FractionWidthsDropHighBits) {
+TEST(StateInit, FractionWidthsDropHighBits)
+{
     kmrsim_init(4, 64, 256, 33, 17, 9);
     const kmr_tqm_t &t = get_the_kmrsim()->tqm;
     EXPECT_EQ(t.fxp_word_frac_bits, 1);
@@ -109,7 +125,8 @@ TEST(StateInit, FractionWidthsDropHighBits) {
     EXPECT_EQ(t.fxp_byte_frac_bits, 1);
 }
 
-TEST(StateInit, ZeroMaskDepthHasNoMaskMemory) {
+TEST(StateInit, ZeroMaskDepthHasNoMaskMemory)
+{
     kmrsim_destroy();
     kmrsim_init(4, 64, 0, 6, 5, 4);
     const kmr_sim_t *s = get_the_kmrsim();
@@ -118,7 +135,8 @@ TEST(StateInit, ZeroMaskDepthHasNoMaskMemory) {
     EXPECT_EQ(s->tqm.max_masked_vector_length, 0);
 }
 
-TEST(StateReinit, SameConfigurationStartsAfreshButKeepsStatsAndCustomTable) {
+TEST(StateReinit, SameConfigurationStartsAfreshButKeepsStatsAndCustomTable)
+{
     kmrsim_init(4, 64, 256, 6, 5, 4);
     kmr_sim_t *s = get_the_kmrsim();
     auto dummy = [](kmrsim_custom_args *) {};
@@ -137,11 +155,13 @@ TEST(StateReinit, SameConfigurationStartsAfreshButKeepsStatsAndCustomTable) {
 
     EXPECT_EQ(s->tqm.sp, s->tqm.scratchpad_addr);
     EXPECT_EQ(s->tqm.spstack_top, 0);
-    for (int i = 0; i < 256; ++i) ASSERT_EQ(sp_base()[i], 0) << i;
+    for (int i = 0; i < 256; ++i)
+        ASSERT_EQ(sp_base()[i], 0) << i;
     EXPECT_EQ(s->stats.instruction_count[VADD], 7u);
     EXPECT_EQ(s->custom_instructions[3].func, +dummy);
     EXPECT_EQ(s->custom_instructions[3].count, 1);
-    for (int k = 0; k < 16; ++k) EXPECT_EQ(kmrsim::custom_lanes(s->tqm, k), 0) << k;
+    for (int k = 0; k < 16; ++k)
+        EXPECT_EQ(kmrsim::custom_lanes(s->tqm, k), 0) << k;
     EXPECT_EQ(lanes_for_instruction(VCUSTOM3), 0);
     EXPECT_EQ(s->regs[REG_VL], 0u);
     EXPECT_EQ(s->dma_type, 0u);
@@ -150,16 +170,19 @@ TEST(StateReinit, SameConfigurationStartsAfreshButKeepsStatsAndCustomTable) {
 
 // A re-initialisation with the same configuration replaces the memories and
 // drops queued DMA; the old blocks and nodes must be freed, not leaked.
-TEST(StateReinit, SameConfigurationReleasesOldMemoriesAndQueuedDma) {
+TEST(StateReinit, SameConfigurationReleasesOldMemoriesAndQueuedDma)
+{
     kmrsim_init(4, 64, 256, 6, 5, 4);
     static uint8_t host[64];
-    for (int i = 0; i < 200; ++i) sim_dma_to_vector(sp_base(), host, sizeof host);
+    for (int i = 0; i < 200; ++i)
+        sim_dma_to_vector(sp_base(), host, sizeof host);
     kmrsim_init(4, 64, 256, 6, 5, 4);
     EXPECT_EQ(get_the_kmrsim()->dma_queue, nullptr);
 
     const size_t before = heap_in_use();
     for (int round = 0; round < 20; ++round) {
-        for (int i = 0; i < 200; ++i) sim_dma_to_vector(sp_base(), host, sizeof host);
+        for (int i = 0; i < 200; ++i)
+            sim_dma_to_vector(sp_base(), host, sizeof host);
         kmrsim_init(4, 64, 256, 6, 5, 4);
     }
     // One leaked round alone would be 2 x 64 KiB + 4 KiB + 200 nodes.
@@ -167,7 +190,8 @@ TEST(StateReinit, SameConfigurationReleasesOldMemoriesAndQueuedDma) {
     EXPECT_EQ(get_the_kmrsim()->dma_queue, nullptr);
 }
 
-TEST(StateReinit, DifferentLaneCountTakesEffect) {
+TEST(StateReinit, DifferentLaneCountTakesEffect)
+{
     kmrsim_init(4, 64, 256, 6, 5, 4);
     kmrsim_init(8, 32, 16, 6, 5, 4);
     const kmr_sim_t *s = get_the_kmrsim();
@@ -184,7 +208,8 @@ TEST(StateReinit, DifferentLaneCountTakesEffect) {
     std::memset(s->mask_memory, 1, 512);
 }
 
-TEST(StateDestroy, ReleasesMemoriesAndForgetsTheMaskMemory) {
+TEST(StateDestroy, ReleasesMemoriesAndForgetsTheMaskMemory)
+{
     kmrsim_init(4, 64, 256, 6, 5, 4);
     kmr_sim_t *s = get_the_kmrsim();
     uint8_t *old_mask = s->mask_memory;
@@ -219,7 +244,8 @@ TEST(StateDestroy, ReleasesMemoriesAndForgetsTheMaskMemory) {
     EXPECT_EQ(s->tqm.sp, nullptr);
 }
 
-TEST(StateDestroy, ReinitWithoutMaskDepthLeavesNoStaleMaskMemory) {
+TEST(StateDestroy, ReinitWithoutMaskDepthLeavesNoStaleMaskMemory)
+{
     kmrsim_init(4, 64, 256, 6, 5, 4);
     kmr_sim_t *s = get_the_kmrsim();
     uint8_t *old_mask = s->mask_memory;
@@ -235,7 +261,8 @@ TEST(StateDestroy, ReinitWithoutMaskDepthLeavesNoStaleMaskMemory) {
     EXPECT_DEATH(verify_sp_ptr(nullptr, 0), "sp_ptr>=sp_base");
 }
 
-TEST(StateDestroy, DropsQueuedDmaWithoutPerformingIt) {
+TEST(StateDestroy, DropsQueuedDmaWithoutPerformingIt)
+{
     kmrsim_init(4, 64, 256, 6, 5, 4);
     kmr_sim_t *s = get_the_kmrsim();
     std::memset(sp_base(), 0x5A, 64);
@@ -247,10 +274,12 @@ TEST(StateDestroy, DropsQueuedDmaWithoutPerformingIt) {
     kmrsim_destroy();
     EXPECT_EQ(s->dma_queue, nullptr);
     kmr_sim_sync();
-    for (uint8_t b : host) ASSERT_EQ(b, 0);
+    for (uint8_t b : host)
+        ASSERT_EQ(b, 0);
 }
 
-TEST(StateLanes, LaneCountPerOpcode) {
+TEST(StateLanes, LaneCountPerOpcode)
+{
     kmrsim_init(4, 64, 256, 6, 5, 4);
     kmr_tqm_t &t = get_the_kmrsim()->tqm;
     t.vcustom3_lanes = 2;
@@ -267,7 +296,8 @@ TEST(StateLanes, LaneCountPerOpcode) {
     EXPECT_EQ(&kmrsim::custom_lanes(t, 15), &t.vcustom15_lanes);
 }
 
-TEST(StateVerify, AcceptsScratchpadAndMaskRanges) {
+TEST(StateVerify, AcceptsScratchpadAndMaskRanges)
+{
     kmrsim_init(4, 64, 256, 6, 5, 4);
     uint8_t *mask = get_the_kmrsim()->mask_memory;
     verify_sp_ptr(sp_base(), 65536);
@@ -279,14 +309,13 @@ TEST(StateVerify, AcceptsScratchpadAndMaskRanges) {
     verify_sp_ptr(sp_base() + 16, -16);
 }
 
-TEST(StateVerifyDeathTest, RejectsRangesOutsideTheScratchpad) {
+TEST(StateVerifyDeathTest, RejectsRangesOutsideTheScratchpad)
+{
     kmrsim_init(4, 64, 256, 6, 5, 4);
     uint8_t *mask = get_the_kmrsim()->mask_memory;
     const char *fn = "void verify_sp_ptr\\(void\\*, int\\)";
-    EXPECT_DEATH(verify_sp_ptr(sp_end() - 16, 17),
-                 std::string(fn) + ": Assertion `sp_ptr<=sp_end' failed");
-    EXPECT_DEATH(verify_sp_ptr(sp_base() - 1, 16),
-                 std::string(fn) + ": Assertion `sp_ptr>=sp_base' failed");
+    EXPECT_DEATH(verify_sp_ptr(sp_end() - 16, 17), std::string(fn) + ": Assertion `sp_ptr<=sp_end' failed");
+    EXPECT_DEATH(verify_sp_ptr(sp_base() - 1, 16), std::string(fn) + ": Assertion `sp_ptr>=sp_base' failed");
     EXPECT_DEATH(verify_sp_ptr(sp_base() + 8, -9), "sp_ptr>=sp_base");
     EXPECT_DEATH(verify_sp_ptr(sp_end() + 1, 0), "sp_ptr<=sp_end");
     // The end of a range starting in the mask memory must still be valid
@@ -294,7 +323,8 @@ TEST(StateVerifyDeathTest, RejectsRangesOutsideTheScratchpad) {
     EXPECT_DEATH(verify_sp_ptr(mask, 1 << 30), "sp_ptr(<=sp_end|>=sp_base)");
 }
 
-TEST(StateRangeDeathTest, LongRangesCannotWrapIntoTheScratchpad) {
+TEST(StateRangeDeathTest, LongRangesCannotWrapIntoTheScratchpad)
+{
     kmrsim_init(4, 64, 256, 6, 5, 4);
     kmrsim::verify_sp_range(sp_base(), 65536);
     EXPECT_DEATH(kmrsim::verify_sp_range(sp_base(), int64_t{1} << 32), "sp_ptr<=sp_end");
@@ -302,7 +332,8 @@ TEST(StateRangeDeathTest, LongRangesCannotWrapIntoTheScratchpad) {
     EXPECT_DEATH(kmrsim::verify_sp_range(sp_base(), INT64_MIN), "sp_ptr>=sp_base");
 }
 
-TEST(StateDeathTest, SetTheKmrsimRefusesAndExits) {
+TEST(StateDeathTest, SetTheKmrsimRefusesAndExits)
+{
     EXPECT_EXIT(
         {
             dup2(STDERR_FILENO, STDOUT_FILENO);
@@ -312,8 +343,10 @@ TEST(StateDeathTest, SetTheKmrsimRefusesAndExits) {
         "^Error; set_the_kmrsim should not be called for single-threaded implementation\n$");
 }
 
-TEST(StateDeathTest, FailedAllocationStopsWithDiagnostic) {
-    if (kSanitized) GTEST_SKIP() << "the sanitizer allocator aborts on impossible sizes itself";
+TEST(StateDeathTest, FailedAllocationStopsWithDiagnostic)
+{
+    if (kSanitized)
+        GTEST_SKIP() << "the sanitizer allocator aborts on impossible sizes itself";
     // A negative size cannot be allocated; it must not be used half-set-up.
     EXPECT_EXIT(kmrsim_init(4, -1, 0, 0, 0, 0), testing::ExitedWithCode(EXIT_FAILURE),
                 "^Error: kmrsim_init cannot allocate");

@@ -14,18 +14,21 @@ namespace {
 
 class StatsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         kmrsim_init(4, 64, 256, 6, 5, 4);
         kmrsim_reset_stats();
     }
     void TearDown() override { kmrsim_destroy(); }
 
-    static std::string short_report() {
+    static std::string short_report()
+    {
         testing::internal::CaptureStdout();
         kmrsim_print_stats();
         return testing::internal::GetCapturedStdout();
     }
-    static std::string extended_report() {
+    static std::string extended_report()
+    {
         testing::internal::CaptureStdout();
         kmrsim_print_stats_extended();
         return testing::internal::GetCapturedStdout();
@@ -34,7 +37,8 @@ protected:
     // A record touching opcodes on both sides of the two row-less opcodes
     // (VSUBFXP, VADDFXP), the wider VCUSTOM10+ labels, counts above
     // INT32_MAX and cycle totals that only fit in 64 bits.
-    static void fill_sample_record() {
+    static void fill_sample_record()
+    {
         kmrsim_stats_t &st = kmrsim::sim().stats;
         st.instruction_count[VMOV] = 3;
         st.instruction_count[VADD] = 7;
@@ -71,7 +75,8 @@ protected:
         st.dma_calls = 2;
         st.dma_bytes = 164;
         const uint32_t dma[9] = {164, 82, 41, 21, 11, 6, 3, 2, 2};
-        for (int k = 0; k < 9; ++k) st.dma_cycles[k] = dma[k];
+        for (int k = 0; k < 9; ++k)
+            st.dma_cycles[k] = dma[k];
     }
 };
 
@@ -271,20 +276,21 @@ Bus width        1 |       2 |       4 |       8 |      16 |      32 |      64 |
           ---------+---------+---------+---------+---------+---------+---------+---------+---------+
 )";
 
-TEST_F(StatsTest, ShortReportOfSampleRecord) {
+TEST_F(StatsTest, ShortReportOfSampleRecord)
+{
     fill_sample_record();
-    const std::string expected = std::string(kSampleInstructionBlock) +
-                                 "DMA CALLS:\n"
-                                 "2\n"
-                                 "DMA BYTES:\n"
-                                 "164\n";
+    const std::string expected = std::string(kSampleInstructionBlock) + "DMA CALLS:\n"
+                                                                        "2\n"
+                                                                        "DMA BYTES:\n"
+                                                                        "164\n";
     EXPECT_EQ(short_report(), expected);
 }
 
-TEST_F(StatsTest, ExtendedReportOfSampleRecord) {
+TEST_F(StatsTest, ExtendedReportOfSampleRecord)
+{
     fill_sample_record();
-    const std::string expected = std::string(kSampleCycleTable) + "\n" +
-                                 kSampleInstructionBlock + "\n" + kSampleDmaTable +
+    const std::string expected = std::string(kSampleCycleTable) + "\n" + kSampleInstructionBlock + "\n" +
+                                 kSampleDmaTable +
                                  "DMA CALLS:\n"
                                  "2\n"
                                  "DMA BYTES:\n"
@@ -292,17 +298,17 @@ TEST_F(StatsTest, ExtendedReportOfSampleRecord) {
     EXPECT_EQ(extended_report(), expected);
 }
 
-TEST_F(StatsTest, ResetClearsEveryCounterButKeepsSwitches) {
+TEST_F(StatsTest, ResetClearsEveryCounterButKeepsSwitches)
+{
     fill_sample_record();
     kmrsim::sim().dma_type = 1;
     kmrsim_disable_warnings();
 
     kmrsim_reset_stats();
 
-    EXPECT_EQ(short_report(), std::string(kZeroInstructionBlock) +
-                                  "DMA CALLS:\n0\nDMA BYTES:\n0\n");
-    EXPECT_EQ(extended_report(), std::string(kZeroCycleTable) + "\n" + kZeroInstructionBlock +
-                                     "\n" + kZeroDmaTable + "DMA CALLS:\n0\nDMA BYTES:\n0\n");
+    EXPECT_EQ(short_report(), std::string(kZeroInstructionBlock) + "DMA CALLS:\n0\nDMA BYTES:\n0\n");
+    EXPECT_EQ(extended_report(), std::string(kZeroCycleTable) + "\n" + kZeroInstructionBlock + "\n" + kZeroDmaTable +
+                                     "DMA CALLS:\n0\nDMA BYTES:\n0\n");
     const kmrsim_stats_t zero{};
     const kmrsim_stats_t now = kmrsim_get_stats();
     EXPECT_EQ(std::memcmp(&now, &zero, sizeof zero), 0);
@@ -311,7 +317,8 @@ TEST_F(StatsTest, ResetClearsEveryCounterButKeepsSwitches) {
     kmrsim::sim().dma_type = 0;
 }
 
-TEST_F(StatsTest, FixedPointOpcodesCountOnlyInCycleTotal) {
+TEST_F(StatsTest, FixedPointOpcodesCountOnlyInCycleTotal)
+{
     kmrsim_stats_t &st = kmrsim::sim().stats;
     st.instruction_count[VADDFXP] = 5;
     st.instruction_count[VSUBFXP] = 2;
@@ -330,14 +337,16 @@ TEST_F(StatsTest, FixedPointOpcodesCountOnlyInCycleTotal) {
     EXPECT_EQ(kmrsim_get_stats().instruction_count[VADDFXP], 5u);
 }
 
-TEST_F(StatsTest, InstructionTotalWrapsAt32Bits) {
+TEST_F(StatsTest, InstructionTotalWrapsAt32Bits)
+{
     kmrsim_stats_t &st = kmrsim::sim().stats;
     st.instruction_count[VMOV] = 4294967295u;
     st.instruction_count[VCUSTOM15] = 3;
     EXPECT_NE(short_report().find("\nTOTAL    =  2\n"), std::string::npos);
 }
 
-TEST_F(StatsTest, GetStatsReturnsIndependentCopy) {
+TEST_F(StatsTest, GetStatsReturnsIndependentCopy)
+{
     fill_sample_record();
     const kmrsim_stats_t first = kmrsim_get_stats();
     const kmrsim_stats_t second = kmrsim_get_stats();
@@ -352,7 +361,8 @@ TEST_F(StatsTest, GetStatsReturnsIndependentCopy) {
     EXPECT_EQ(std::memcmp(&first, &second, sizeof first), 0);
 }
 
-TEST_F(StatsTest, PrintingLeavesRecordUnchanged) {
+TEST_F(StatsTest, PrintingLeavesRecordUnchanged)
+{
     fill_sample_record();
     const kmrsim_stats_t before = kmrsim_get_stats();
     (void)short_report();
@@ -361,7 +371,8 @@ TEST_F(StatsTest, PrintingLeavesRecordUnchanged) {
     EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
 }
 
-TEST_F(StatsTest, WarningsSwitchSetsField) {
+TEST_F(StatsTest, WarningsSwitchSetsField)
+{
     EXPECT_EQ(kmrsim::sim().warnings_enabled, 1u);  // kmrsim_init turns warnings on
     kmrsim_disable_warnings();
     EXPECT_EQ(kmrsim::sim().warnings_enabled, 0u);
@@ -371,7 +382,8 @@ TEST_F(StatsTest, WarningsSwitchSetsField) {
     EXPECT_EQ(kmrsim::sim().warnings_enabled, 1u);
 }
 
-TEST_F(StatsTest, StatisticsSurviveReinitialisation) {
+TEST_F(StatsTest, StatisticsSurviveReinitialisation)
+{
     fill_sample_record();
     kmrsim_destroy();
     kmrsim_init(4, 64, 256, 6, 5, 4);
@@ -379,21 +391,21 @@ TEST_F(StatsTest, StatisticsSurviveReinitialisation) {
     EXPECT_EQ(kmrsim_get_stats().dma_bytes, 164u);
 }
 
-TEST_F(StatsTest, HundredByteDmaRequestAfterReset) {
+TEST_F(StatsTest, HundredByteDmaRequestAfterReset)
+{
     std::vector<uint8_t> host(100, 0x5a);
     void *sp = kmrsim::sim().tqm.scratchpad_addr;
     sim_dma_to_vector(sp, host.data(), host.size());
     kmr_sim_sync();
 
     const std::string text = extended_report();
-    const std::string dma_tail =
-        "          ---------+---------+---------+---------+---------+---------+---------+"
-        "---------+---------+\n"
-        "               100 |      50 |      25 |      13 |       7 |       4 |       2 |"
-        "       1 |       1 |\n"
-        "          ---------+---------+---------+---------+---------+---------+---------+"
-        "---------+---------+\n"
-        "DMA CALLS:\n1\nDMA BYTES:\n100\n";
+    const std::string dma_tail = "          ---------+---------+---------+---------+---------+---------+---------+"
+                                 "---------+---------+\n"
+                                 "               100 |      50 |      25 |      13 |       7 |       4 |       2 |"
+                                 "       1 |       1 |\n"
+                                 "          ---------+---------+---------+---------+---------+---------+---------+"
+                                 "---------+---------+\n"
+                                 "DMA CALLS:\n1\nDMA BYTES:\n100\n";
     ASSERT_GE(text.size(), dma_tail.size());
     EXPECT_EQ(text.substr(text.size() - dma_tail.size()), dma_tail);
     const std::string short_text = short_report();

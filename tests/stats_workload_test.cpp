@@ -28,7 +28,8 @@ namespace {
 //  3D SVWWS VAND  (3 rows, 2 matrices)      10   4      6       60 30 18 12 6 6 6 6 6
 //
 //  DMA requests of 40, 100 and 1 bytes:  141 71 36 19 11 7 4 3 3
-void run_workload() {
+void run_workload()
+{
     kmrsim_init(4, 64, 256, 6, 5, 4);
     kmrsim_reset_stats();
 
@@ -178,27 +179,27 @@ Bus width        1 |       2 |       4 |       8 |      16 |      32 |      64 |
           ---------+---------+---------+---------+---------+---------+---------+---------+---------+
 )";
 
-TEST(StatsWorkloadTest, BothReportsAfterFixedWorkload) {
+TEST(StatsWorkloadTest, BothReportsAfterFixedWorkload)
+{
     testing::internal::CaptureStderr();
     run_workload();
     const std::string diagnostics = testing::internal::GetCapturedStderr();
     EXPECT_EQ(diagnostics, "Error: NO VCUSTOM12 registered\n");
 
     // The workload really computed: c = (1 + i) * 4 + (1 + i).
-    const auto *c = reinterpret_cast<const int32_t *>(
-        static_cast<const uint8_t *>(get_the_kmrsim()->tqm.scratchpad_addr) + 128);
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(c[i], 5 * (i + 1)) << "element " << i;
+    const auto *c =
+        reinterpret_cast<const int32_t *>(static_cast<const uint8_t *>(get_the_kmrsim()->tqm.scratchpad_addr) + 128);
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(c[i], 5 * (i + 1)) << "element " << i;
 
     testing::internal::CaptureStdout();
     kmrsim_print_stats();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              std::string(kInstructionBlock) + kDmaTotals);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(kInstructionBlock) + kDmaTotals);
 
     testing::internal::CaptureStdout();
     kmrsim_print_stats_extended();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(kCycleTable) + "\n" +
-                                                          kInstructionBlock + "\n" + kDmaTable +
-                                                          kDmaTotals);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              std::string(kCycleTable) + "\n" + kInstructionBlock + "\n" + kDmaTable + kDmaTotals);
     kmrsim_destroy();
 }
 

@@ -14,7 +14,10 @@ class Traversal : public SimTest {};
 class TraversalPaths : public BothPaths {};
 class TraversalDeathTest : public SimTest {};
 
-int32_t *words(size_t off) { return reinterpret_cast<int32_t *>(sp(off)); }
+int32_t *words(size_t off)
+{
+    return reinterpret_cast<int32_t *>(sp(off));
+}
 
 // Calls of a recording custom instruction, one entry per lane group.
 struct call {
@@ -31,7 +34,10 @@ void record(kmrsim_custom_args *args)
                      static_cast<int32_t *>(args->a)[0]});
 }
 
-void announce(kmrsim_custom_args *) { std::fprintf(stderr, "lane group computed\n"); }
+void announce(kmrsim_custom_args *)
+{
+    std::fprintf(stderr, "lane group computed\n");
+}
 
 }  // namespace
 

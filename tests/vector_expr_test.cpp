@@ -23,7 +23,10 @@ protected:
     void TearDown() override { vector_mask_obj::nested = 0; }
 };
 
-uint32_t count(vinstr_t op) { return kmrsim_get_stats().instruction_count[op]; }
+uint32_t count(vinstr_t op)
+{
+    return kmrsim_get_stats().instruction_count[op];
+}
 
 template <typename T>
 std::vector<long long> elems(const T *p, size_t n)
@@ -41,8 +44,8 @@ TEST_F(VectorExpr, EveryOperatorIssuesOneInstructionWithTheRightOperandOrder)
 {
     const int n = 8;
     Vector<int> a(n), b(n), c(n);
-    a = 1 + ENUM;       // 1..8
-    b = ENUM + (-3);    // -3..4
+    a = 1 + ENUM;     // 1..8
+    b = ENUM + (-3);  // -3..4
     struct Case {
         const char *text;
         vinstr_t op;
@@ -79,10 +82,12 @@ TEST_F(VectorExpr, EveryOperatorIssuesOneInstructionWithTheRightOperandOrder)
         k.assign();
         EXPECT_EQ(count(k.op), 1u);
         uint32_t total = 0;
-        for (uint32_t x : kmrsim_get_stats().instruction_count) total += x;
+        for (uint32_t x : kmrsim_get_stats().instruction_count)
+            total += x;
         EXPECT_EQ(total, 1u);
         const std::vector<long long> av = values(a), bv = values(b), cv = values(c);
-        for (int i = 0; i < n; ++i) EXPECT_EQ(cv[i], k.expect(av[i], bv[i], i)) << "element " << i;
+        for (int i = 0; i < n; ++i)
+            EXPECT_EQ(cv[i], k.expect(av[i], bv[i], i)) << "element " << i;
         EXPECT_EQ(c.cmv, VCMV_NZ);
     }
 }
@@ -126,17 +131,20 @@ TEST_F(VectorExpr, NestedExpressionsUseScratchTemporariesAndReleaseThem)
     EXPECT_EQ(count(VMUL), 1u);
     EXPECT_EQ(count(VADD), 1u);
     std::vector<long long> want;
-    for (int i = 1; i <= 10; ++i) want.push_back(2 * i + 1);
+    for (int i = 1; i <= 10; ++i)
+        want.push_back(2 * i + 1);
     EXPECT_EQ(values(c), want);
 
     // Two temporaries side by side, and a sub-expression without vectors.
     c = (a * b) - (a + 3);
     want.clear();
-    for (int i = 1; i <= 10; ++i) want.push_back(2 * i - (i + 3));
+    for (int i = 1; i <= 10; ++i)
+        want.push_back(2 * i - (i + 3));
     EXPECT_EQ(values(c), want);
     c = a * (1 + ENUM) + ((a << 1) - ENUM);
     want.clear();
-    for (int i = 1; i <= 10; ++i) want.push_back(i * i + (2 * i - (i - 1)));
+    for (int i = 1; i <= 10; ++i)
+        want.push_back(i * i + (2 * i - (i - 1)));
     EXPECT_EQ(values(c), want);
 
     EXPECT_EQ(static_cast<char *>(kmr_sp_get()), sp0);
@@ -150,7 +158,7 @@ TEST_F(VectorExpr, ATemporaryThatDoesNotFitFailsClearly)
     EXPECT_EQ(kmr_sp_getfree(), 16);
     a = 1;
     c = a + 1;  // no temporary needed
-    EXPECT_DEATH(c = a * a + 1, "padded<=");
+    EXPECT_DEATH(c = a * a + 1, "padded <=");
 }
 
 TEST_F(VectorExpr, TwoAndThreeDimensionalAssignmentsSetCountsAndStrides)
@@ -171,12 +179,10 @@ TEST_F(VectorExpr, TwoAndThreeDimensionalAssignmentsSetCountsAndStrides)
 
     n = m * 2 + m;  // a temporary with its own dense strides
     EXPECT_EQ(count(VMUL), 1u);
-    EXPECT_EQ(elems(n.data, 12),
-              (std::vector<long long>{30, 33, 36, 39, 30, 33, 36, 39, 30, 33, 36, 39}));
+    EXPECT_EQ(elems(n.data, 12), (std::vector<long long>{30, 33, 36, 39, 30, 33, 36, 39, 30, 33, 36, 39}));
     n.get_row(1) = 0;
     m = n;
-    EXPECT_EQ(elems(m.data, 16),
-              (std::vector<long long>{30, 33, 36, 39, -1, -1, 0, 0, 0, 0, -1, -1, 30, 33, 36, 39}));
+    EXPECT_EQ(elems(m.data, 16), (std::vector<long long>{30, 33, 36, 39, -1, -1, 0, 0, 0, 0, -1, -1, 30, 33, 36, 39}));
 
     // 2 matrices of 2 rows of 2, dense; each row enumerates from 0.
     Vector<int, 3> t(2, 2, 2, 2, 4), u(2, 2, 2, 2, 4);
@@ -196,10 +202,10 @@ TEST_F(VectorExpr, AssigningToAnElementStoresTheSum)
     b = 4;
     c = -1;
     kmrsim_reset_stats();
-    c[0] = a * b;  // accumulating VMUL over a's 10 elements
-    c[1] = a;      // accumulating VMOV: the sum of a
+    c[0] = a * b;     // accumulating VMUL over a's 10 elements
+    c[1] = a;         // accumulating VMOV: the sum of a
     c[2] = 1 + ENUM;  // no vector: c's own length (4)
-    c[3] = 7;      // a plain store
+    c[3] = 7;         // a plain store
     EXPECT_EQ(count(VMUL), 1u);
     EXPECT_EQ(count(VMOV), 1u);
     EXPECT_EQ(count(VADD), 1u);

@@ -26,17 +26,30 @@ protected:
     void TearDown() override { vector_mask_obj::nested = 0; }
 };
 
-char *sp_now() { return static_cast<char *>(kmr_sp_get()); }
-int depth() { return kmr_tqm_ptr->spstack_top; }
-uint32_t count(vinstr_t op) { return kmrsim_get_stats().instruction_count[op]; }
+char *sp_now()
+{
+    return static_cast<char *>(kmr_sp_get());
+}
+int depth()
+{
+    return kmr_tqm_ptr->spstack_top;
+}
+uint32_t count(vinstr_t op)
+{
+    return kmrsim_get_stats().instruction_count[op];
+}
 uint32_t total_count()
 {
     const kmrsim_stats_t s = kmrsim_get_stats();
     uint32_t n = 0;
-    for (uint32_t c : s.instruction_count) n += c;
+    for (uint32_t c : s.instruction_count)
+        n += c;
     return n;
 }
-uint32_t set_vl_count() { return kmrsim_get_stats().set_vl_count; }
+uint32_t set_vl_count()
+{
+    return kmrsim_get_stats().set_vl_count;
+}
 
 template <typename T, int d>
 std::vector<long long> values(const Vector<T, d> &v)
@@ -207,8 +220,7 @@ TEST_F(VectorLibrary, PrintVecPrintsFieldsOfEightAndErasesTheLastComma)
     testing::internal::CaptureStdout();
     a.printVec();
     e.printVec();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              fields({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}) + "\b \b\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), fields({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}) + "\b \b\n");
 
     // Unsigned words print as unsigned; 2D vectors print one line per row.
     Vector<unsigned> u(2);
@@ -227,23 +239,25 @@ TEST_F(VectorLibrary, MoreThanSixtyFourLiveVectorsStopTheProgramClearly)
     {
         // 64 are fine and are all released again.
         std::vector<Vector<int> *> live;
-        for (int i = 0; i < 64; ++i) live.push_back(new Vector<int>(1));
+        for (int i = 0; i < 64; ++i)
+            live.push_back(new Vector<int>(1));
         EXPECT_EQ(depth(), 64);
-        for (int i = 63; i >= 0; --i) delete live[static_cast<size_t>(i)];
+        for (int i = 63; i >= 0; --i)
+            delete live[static_cast<size_t>(i)];
         EXPECT_EQ(depth(), 0);
     }
     EXPECT_EXIT(
         {
-            for (int i = 0; i < 65; ++i) new Vector<int>(1);
+            for (int i = 0; i < 65; ++i)
+                new Vector<int>(1);
         },
         ::testing::ExitedWithCode(1), "^Error: ");
 }
 
 TEST_F(VectorLibrary, AnExhaustedScratchpadFailsTheConstructorAssertion)
 {
-    EXPECT_DEATH({ Vector<int> big(16385); },
-                 "KMR::Vector<T, Dim>::Vector\\(int, int, int, int, int\\) "
-                 "\\[with T = int; int dim = 1\\]: Assertion `data!=NULL' failed");
+    EXPECT_DEATH({ Vector<int> big(16385); }, "KMR::Vector<T, Dim>::Vector\\(int, int, int, int, int\\) "
+                                              "\\[with T = int; int dim = 1\\]: Assertion `data!=NULL' failed");
     // Exactly the whole scratchpad is fine.
     Vector<int> whole(16384);
     EXPECT_EQ(kmr_sp_getfree(), 0);
@@ -258,14 +272,16 @@ TEST(ExampleVec, PrintsTheTenProducts)
     ASSERT_GT(n, 0);
     std::string path(self, static_cast<size_t>(n));
     path = path.substr(0, path.rfind('/')) + "/../examples/software/simple/example_vec";
-    if (access(path.c_str(), X_OK) != 0) GTEST_SKIP() << "example_vec not built: " << path;
+    if (access(path.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "example_vec not built: " << path;
 
     FILE *p = popen(path.c_str(), "r");
     ASSERT_NE(p, nullptr);
     std::string out;
     char buf[256];
     size_t got;
-    while ((got = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, got);
+    while ((got = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, got);
     EXPECT_EQ(pclose(p), 0);
     EXPECT_EQ(out, fields({4, 8, 12, 16, 20, 24, 28, 32, 36, 40}) + "\n");
     EXPECT_EQ(out.size(), 95u);

@@ -22,7 +22,10 @@ protected:
     void TearDown() override { vector_mask_obj::nested = 0; }
 };
 
-uint32_t count(vinstr_t op) { return kmrsim_get_stats().instruction_count[op]; }
+uint32_t count(vinstr_t op)
+{
+    return kmrsim_get_stats().instruction_count[op];
+}
 
 template <typename T>
 std::vector<long long> elems(const T *p, size_t n)
@@ -158,15 +161,17 @@ TEST_F(VectorViews, FlagViewsShowTheFlagsOfTheLastInstruction)
 TEST_F(VectorViews, MaskedRegionsNarrowAndRestoreTheMask)
 {
     Vector<int> a(10), b(10), odd(10), high(10);
-    odd = ENUM & 1;    // non-zero at odd positions
-    high = ENUM - 5;   // > 0 from position 6 on
+    odd = ENUM & 1;   // non-zero at odd positions
+    high = ENUM - 5;  // > 0 from position 6 on
     a = 0;
     b = 0;
     char *const sp0 = static_cast<char *>(kmr_sp_get());
-    KMR_WHERE(odd) {
+    KMR_WHERE(odd)
+    {
         EXPECT_EQ(vector_mask_obj::nested, 1);
         a = 100 + ENUM;
-        KMR_WHERE(high, VCMV_GTZ) {
+        KMR_WHERE(high, VCMV_GTZ)
+        {
             EXPECT_EQ(vector_mask_obj::nested, 2);
             b = 1;
         }
@@ -191,7 +196,8 @@ TEST_F(VectorViews, AMaskedInstructionMayNotReachPastItsDestination)
 {
     Vector<int> cond(10), small(4);
     cond = 1;
-    KMR_WHERE(cond) {
+    KMR_WHERE(cond)
+    {
         EXPECT_DEATH(small = 1, "mask_length");
     }
 }

@@ -29,33 +29,42 @@ struct shape {
     issue_fn issue;
 };
 
-#define SHAPE_VV(pre, n, ss, ds, dim, masked)                                                                  \
-    shape{#pre #n, ss, ds, true, true, dim, masked,                                                            \
-          [](vinstr_t op, void *d, void *a, int32_t, void *b) { kmrsim_##pre##n(V_##n, op, d, a, b); }}
-#define SHAPE_SV(pre, n, ss, ds, dim, masked)                                                                  \
-    shape{#pre #n, ss, ds, false, true, dim, masked,                                                           \
-          [](vinstr_t op, void *d, void *, int32_t s, void *b) { kmrsim_##pre##n(V_##n, op, d, s, b); }}
-#define SHAPE_VE(pre, n, ss, ds, dim, masked)                                                                  \
-    shape{#pre #n, ss, ds, true, false, dim, masked,                                                           \
-          [](vinstr_t op, void *d, void *a, int32_t, void *) { kmrsim_##pre##n(V_##n, op, d, a, 0); }}
-#define SHAPE_SE(pre, n, ss, ds, dim, masked)                                                                  \
-    shape{#pre #n, ss, ds, false, false, dim, masked,                                                          \
-          [](vinstr_t op, void *d, void *, int32_t s, void *) { kmrsim_##pre##n(V_##n, op, d, s, 0); }}
+#define SHAPE_VV(pre, n, ss, ds, dim, masked)                                                            \
+    shape                                                                                                \
+    {                                                                                                    \
+#pre #n, ss, ds, true, true, dim, masked,                                                        \
+            [](vinstr_t op, void *d, void *a, int32_t, void *b) { kmrsim_##pre##n(V_##n, op, d, a, b); } \
+    }
+#define SHAPE_SV(pre, n, ss, ds, dim, masked)                                                             \
+    shape                                                                                                 \
+    {                                                                                                     \
+#pre #n, ss, ds, false, true, dim, masked,                                                        \
+            [](vinstr_t op, void *d, void *, int32_t s, void *b) { kmrsim_##pre##n(V_##n, op, d, s, b); } \
+    }
+#define SHAPE_VE(pre, n, ss, ds, dim, masked)                                                           \
+    shape                                                                                               \
+    {                                                                                                   \
+#pre #n, ss, ds, true, false, dim, masked,                                                      \
+            [](vinstr_t op, void *d, void *a, int32_t, void *) { kmrsim_##pre##n(V_##n, op, d, a, 0); } \
+    }
+#define SHAPE_SE(pre, n, ss, ds, dim, masked)                                                            \
+    shape                                                                                                \
+    {                                                                                                    \
+#pre #n, ss, ds, false, false, dim, masked,                                                      \
+            [](vinstr_t op, void *d, void *, int32_t s, void *) { kmrsim_##pre##n(V_##n, op, d, s, 0); } \
+    }
 
 const std::vector<shape> one_row_shapes = {
-    SHAPE_VV(1D_, VVWWS, 4, 4, 1, false),         SHAPE_VV(1D_, VVWWU, 4, 4, 1, false),
-    SHAPE_VV(1D_, VVWBS, 4, 1, 1, false),         SHAPE_VV(1D_, VVWHU, 4, 2, 1, false),
-    SHAPE_VV(1D_, VVBBU, 1, 1, 1, false),         SHAPE_VV(1D_, VVHBS, 2, 1, 1, false),
-    SHAPE_VV(1D_, VVBHS, 1, 2, 1, false),         SHAPE_VV(1D_, VVHHS, 2, 2, 1, false),
-    SHAPE_SV(1D_, SVWWS, 4, 4, 1, false),         SHAPE_SV(1D_, SVWBU, 4, 1, 1, false),
-    SHAPE_VE(1D_, VEWWS, 4, 4, 1, false),         SHAPE_VE(1D_, VEBBS, 1, 1, 1, false),
-    SHAPE_SE(1D_, SEWBS, 4, 1, 1, false),         SHAPE_SE(1D_, SEWHU, 4, 2, 1, false),
+    SHAPE_VV(1D_, VVWWS, 4, 4, 1, false), SHAPE_VV(1D_, VVWWU, 4, 4, 1, false), SHAPE_VV(1D_, VVWBS, 4, 1, 1, false),
+    SHAPE_VV(1D_, VVWHU, 4, 2, 1, false), SHAPE_VV(1D_, VVBBU, 1, 1, 1, false), SHAPE_VV(1D_, VVHBS, 2, 1, 1, false),
+    SHAPE_VV(1D_, VVBHS, 1, 2, 1, false), SHAPE_VV(1D_, VVHHS, 2, 2, 1, false), SHAPE_SV(1D_, SVWWS, 4, 4, 1, false),
+    SHAPE_SV(1D_, SVWBU, 4, 1, 1, false), SHAPE_VE(1D_, VEWWS, 4, 4, 1, false), SHAPE_VE(1D_, VEBBS, 1, 1, 1, false),
+    SHAPE_SE(1D_, SEWBS, 4, 1, 1, false), SHAPE_SE(1D_, SEWHU, 4, 2, 1, false),
 };
 
 const std::vector<shape> multi_row_shapes = {
-    SHAPE_VV(2D_, VVWWS, 4, 4, 2, false), SHAPE_VV(2D_, VVWBS, 4, 1, 2, false),
-    SHAPE_VV(2D_, VVBBU, 1, 1, 2, false), SHAPE_SV(2D_, SVWWS, 4, 4, 2, false),
-    SHAPE_VE(2D_, VEHHS, 2, 2, 2, false), SHAPE_VV(3D_, VVWWS, 4, 4, 3, false),
+    SHAPE_VV(2D_, VVWWS, 4, 4, 2, false), SHAPE_VV(2D_, VVWBS, 4, 1, 2, false), SHAPE_VV(2D_, VVBBU, 1, 1, 2, false),
+    SHAPE_SV(2D_, SVWWS, 4, 4, 2, false), SHAPE_VE(2D_, VEHHS, 2, 2, 2, false), SHAPE_VV(3D_, VVWWS, 4, 4, 3, false),
     SHAPE_VE(3D_, VEWBS, 4, 1, 3, false), SHAPE_VV(3D_, VVHBU, 2, 1, 3, false),
 };
 
@@ -185,8 +194,8 @@ TEST_F(WholeRow, MultiRowOverlapsAgreeWithThePipeline)
             randomise();
             set_vl(uint32_t(L));
             const int32_t scalar = static_cast<int32_t>(rng());
-            compare(describe(s, op, lanes, L, a, b, d) + " rows " + std::to_string(R) + " mats " +
-                        std::to_string(M) + " strides " + std::to_string(d2) + "/" + std::to_string(d3),
+            compare(describe(s, op, lanes, L, a, b, d) + " rows " + std::to_string(R) + " mats " + std::to_string(M) +
+                        " strides " + std::to_string(d2) + "/" + std::to_string(d3),
                     [&] { s.issue(op, sp(size_t(d)), sp(size_t(a)), scalar, sp(size_t(b))); });
             if (testing::Test::HasFatalFailure())
                 return;
@@ -236,8 +245,11 @@ TEST_F(WholeRow, MaskMemoryDestinationsAgreeWithThePipeline)
             const int k = pick(0, 9);
             const int64_t a = base + pick(-9, 9);
             const std::string what = "mask + " + std::to_string(k) + " op " + std::to_string(op);
-            compare(what, [&] { kmrsim_masked_1D_VVBBS(V_VVBBS, op, state().mask_memory + k, sp(size_t(a)), sp(size_t(a))); });
-            compare(what, [&] { kmrsim_masked_1D_SVBBU(V_SVBBU, op, state().mask_memory + k, 3, state().mask_memory); });
+            compare(what, [&] {
+                kmrsim_masked_1D_VVBBS(V_VVBBS, op, state().mask_memory + k, sp(size_t(a)), sp(size_t(a)));
+            });
+            compare(what,
+                    [&] { kmrsim_masked_1D_SVBBU(V_SVBBU, op, state().mask_memory + k, 3, state().mask_memory); });
             const vinstr_t condition = static_cast<vinstr_t>(pick(VCMV_LEZ, VCMV_NZ));
             compare("refinement", [&] { kmrsim_setup_mask_masked(V_VVBBS, condition, sp(size_t(a))); });
             if (testing::Test::HasFatalFailure())

@@ -100,10 +100,7 @@ public:
     typename operand_storage<T>::type lhs;
     typename operand_storage<U>::type rhs;
 
-    bin_op(typename operand_storage<T>::type lhs_, typename operand_storage<U>::type rhs_)
-        : lhs(lhs_), rhs(rhs_)
-    {
-    }
+    bin_op(typename operand_storage<T>::type lhs_, typename operand_storage<U>::type rhs_) : lhs(lhs_), rhs(rhs_) {}
 };
 
 // Number of elements per row that an operand carries (0 for scalars and
@@ -156,13 +153,9 @@ public:
         return *this;
     }
 
-    accum_t &operator=(const accum_t &other)
-    {
-        return *this = static_cast<kmr_word_t>(static_cast<T>(other));
-    }
+    accum_t &operator=(const accum_t &other) { return *this = static_cast<kmr_word_t>(static_cast<T>(other)); }
 
-    template <typename lhs_t, typename rhs_t, vinstr_t instr, typename btype, int dim1,
-              acc_choice acc>
+    template <typename lhs_t, typename rhs_t, vinstr_t instr, typename btype, int dim1, acc_choice acc>
     accum_t &operator=(const _internal::bin_op<lhs_t, rhs_t, instr, btype, dim1, acc> &rhs);
 
     template <typename U>
@@ -178,15 +171,18 @@ class Vector {
     const bool dont_pop;
 
 public:
-    enum clone_or_alias { CLONE = 0, ALIAS = 1 };
+    enum clone_or_alias {
+        CLONE = 0,
+        ALIAS = 1
+    };
 
-    size_t size;      // elements per row; the vector length of instructions
-    vinstr_t cmv;     // conditional-move opcode associated with the vector
-    T *data;          // scratchpad address of element 0
-    size_t rows;      // rows (0 for a one-dimensional vector)
-    int increment2;   // distance between rows in bytes
-    size_t mats;      // matrices (0 unless three-dimensional)
-    int increment3;   // distance between matrices in bytes
+    size_t size;     // elements per row; the vector length of instructions
+    vinstr_t cmv;    // conditional-move opcode associated with the vector
+    T *data;         // scratchpad address of element 0
+    size_t rows;     // rows (0 for a one-dimensional vector)
+    int increment2;  // distance between rows in bytes
+    size_t mats;     // matrices (0 unless three-dimensional)
+    int increment3;  // distance between matrices in bytes
 
     // Allocates a vector on the scratchpad stack (see the header comment
     // for the size of the block). Strides are given in elements.
@@ -222,8 +218,7 @@ public:
     Vector &operator=(const enum_t &rhs);
 
     // One instruction for the expression (more for nested expressions).
-    template <typename lhs_t, typename rhs_t, vinstr_t instr, typename btype, int dim1,
-              acc_choice acc>
+    template <typename lhs_t, typename rhs_t, vinstr_t instr, typename btype, int dim1, acc_choice acc>
     Vector &operator=(const _internal::bin_op<lhs_t, rhs_t, instr, btype, dim1, acc> &rhs);
 
     // Views. range_t selects the half-open range of elements [from, to) of
@@ -272,8 +267,8 @@ public:
 
 private:
     // A view with the given fields; owns nothing.
-    Vector(T *data_, size_t size_, size_t rows_, int inc2_bytes, size_t mats_, int inc3_bytes,
-           vinstr_t cmv_, bool /*view tag*/);
+    Vector(T *data_, size_t size_, size_t rows_, int inc2_bytes, size_t mats_, int inc3_bytes, vinstr_t cmv_,
+           bool /*view tag*/);
 
     // Every assignment: one instruction through the masked back end inside a
     // masked region, the plain one outside; then the vector's condition is
@@ -286,8 +281,8 @@ private:
     size_t mat_count() const { return dim == 3 ? mats : 1; }
     T *row_ptr(size_t m, size_t r) const
     {
-        return _internal::byte_offset(data, static_cast<ptrdiff_t>(m) * increment3 +
-                                                static_cast<ptrdiff_t>(r) * increment2);
+        return _internal::byte_offset(data,
+                                      static_cast<ptrdiff_t>(m) * increment3 + static_cast<ptrdiff_t>(r) * increment2);
     }
     Vector<T, 1> flag_view(vinstr_t condition) const;
 
@@ -311,16 +306,11 @@ namespace KMR {
 
 template <typename T, int dim>
 Vector<T, dim>::Vector(int sz, int rows_, int incr2, int mats_, int incr3)
-    : dont_pop(false),
-      size(static_cast<size_t>(sz)),
-      cmv(VCMV_NZ),
-      data(nullptr),
-      rows(static_cast<size_t>(rows_)),
-      increment2(incr2 * static_cast<int>(sizeof(T))),
-      mats(static_cast<size_t>(mats_)),
+    : dont_pop(false), size(static_cast<size_t>(sz)), cmv(VCMV_NZ), data(nullptr), rows(static_cast<size_t>(rows_)),
+      increment2(incr2 * static_cast<int>(sizeof(T))), mats(static_cast<size_t>(mats_)),
       increment3(incr3 * static_cast<int>(sizeof(T)))
 {
-    KMR_VEC_ASSERT(sz>=0 && rows_>=0 && incr2>=0 && mats_>=0 && incr3>=0);
+    KMR_VEC_ASSERT(sz >= 0 && rows_ >= 0 && incr2 >= 0 && mats_ >= 0 && incr3 >= 0);
 
     // Elements spanned by the block (see the header comment).
     size_t data_size = static_cast<size_t>(sz);
@@ -354,60 +344,35 @@ Vector<T, dim>::Vector(int sz, int rows_, int incr2, int mats_, int incr3)
     } else {
         data = static_cast<T *>(kmr_sp_malloc_nodebug(data_size * sizeof(T)));
     }
-    KMR_VEC_ASSERT(data!=NULL);
+    // clang-format off
+    KMR_VEC_ASSERT(data!=NULL);  // the report names this expression as written
+    // clang-format on
 }
 
 template <typename T, int dim>
 Vector<T, dim>::Vector()
-    : dont_pop(true),
-      size(0),
-      cmv(VCMV_NZ),
-      data(nullptr),
-      rows(0),
-      increment2(0),
-      mats(0),
-      increment3(0)
-{
-}
+    : dont_pop(true), size(0), cmv(VCMV_NZ), data(nullptr), rows(0), increment2(0), mats(0), increment3(0)
+{}
 
 template <typename T, int dim>
 Vector<T, dim>::Vector(T *data_, int sz, size_t rows_, int incr2, size_t mats_, int incr3)
-    : dont_pop(true),
-      size(static_cast<size_t>(sz)),
-      cmv(VCMV_NZ),
-      data(data_),
-      rows(rows_),
-      increment2(incr2 * static_cast<int>(sizeof(T))),
-      mats(mats_),
-      increment3(incr3 * static_cast<int>(sizeof(T)))
+    : dont_pop(true), size(static_cast<size_t>(sz)), cmv(VCMV_NZ), data(data_), rows(rows_),
+      increment2(incr2 * static_cast<int>(sizeof(T))), mats(mats_), increment3(incr3 * static_cast<int>(sizeof(T)))
 {
-    KMR_VEC_ASSERT(sz>=0);
+    KMR_VEC_ASSERT(sz >= 0);
 }
 
 template <typename T, int dim>
-Vector<T, dim>::Vector(T *data_, size_t size_, size_t rows_, int inc2_bytes, size_t mats_,
-                       int inc3_bytes, vinstr_t cmv_, bool)
-    : dont_pop(true),
-      size(size_),
-      cmv(cmv_),
-      data(data_),
-      rows(rows_),
-      increment2(inc2_bytes),
-      mats(mats_),
+Vector<T, dim>::Vector(T *data_, size_t size_, size_t rows_, int inc2_bytes, size_t mats_, int inc3_bytes,
+                       vinstr_t cmv_, bool)
+    : dont_pop(true), size(size_), cmv(cmv_), data(data_), rows(rows_), increment2(inc2_bytes), mats(mats_),
       increment3(inc3_bytes)
-{
-}
+{}
 
 template <typename T, int dim>
 Vector<T, dim>::Vector(const Vector &other, clone_or_alias how)
-    : dont_pop(how == ALIAS),
-      size(other.size),
-      cmv(other.cmv),
-      data(other.data),
-      rows(other.rows),
-      increment2(other.increment2),
-      mats(other.mats),
-      increment3(other.increment3)
+    : dont_pop(how == ALIAS), size(other.size), cmv(other.cmv), data(other.data), rows(other.rows),
+      increment2(other.increment2), mats(other.mats), increment3(other.increment3)
 {
     if (how == ALIAS) {
         return;
@@ -424,18 +389,18 @@ Vector<T, dim>::Vector(const Vector &other, clone_or_alias how)
 
     kmr_sp_push();
     data = static_cast<T *>(bytes == 0 ? kmr_sp_get() : kmr_sp_malloc_nodebug(bytes));
-    KMR_VEC_ASSERT(data!=NULL);
+    // clang-format off
+    KMR_VEC_ASSERT(data!=NULL);  // the report names this expression as written
+    // clang-format on
 
     // The copy is the clone's own business: it ignores any masked region.
-    _internal::assignment<T, NO_MASK, dim>::assign(
-        data, static_cast<int>(rows), increment2, static_cast<int>(mats), increment3, other,
-        size);
+    _internal::assignment<T, NO_MASK, dim>::assign(data, static_cast<int>(rows), increment2, static_cast<int>(mats),
+                                                   increment3, other, size);
 }
 
 template <typename T, int dim>
 Vector<T, dim>::Vector(const Vector &other) : Vector(other, CLONE)
-{
-}
+{}
 
 template <typename T, int dim>
 Vector<T, dim>::~Vector()
@@ -465,13 +430,11 @@ template <typename Src>
 Vector<T, dim> &Vector<T, dim>::assign_from(const Src &src)
 {
     if (vector_mask_obj::nested) {
-        _internal::assignment<T, IS_MASK, dim>::assign(data, static_cast<int>(rows), increment2,
-                                                       static_cast<int>(mats), increment3, src,
-                                                       size);
+        _internal::assignment<T, IS_MASK, dim>::assign(data, static_cast<int>(rows), increment2, static_cast<int>(mats),
+                                                       increment3, src, size);
     } else {
-        _internal::assignment<T, NO_MASK, dim>::assign(data, static_cast<int>(rows), increment2,
-                                                       static_cast<int>(mats), increment3, src,
-                                                       size);
+        _internal::assignment<T, NO_MASK, dim>::assign(data, static_cast<int>(rows), increment2, static_cast<int>(mats),
+                                                       increment3, src, size);
     }
     cmv = VCMV_NZ;
     return *this;
@@ -503,19 +466,15 @@ Vector<T, dim> &Vector<T, dim>::operator=(const enum_t &rhs)
 }
 
 template <typename T, int dim>
-template <typename lhs_t, typename rhs_t, vinstr_t instr, typename btype, int dim1,
-          acc_choice acc>
-Vector<T, dim> &Vector<T, dim>::operator=(
-    const _internal::bin_op<lhs_t, rhs_t, instr, btype, dim1, acc> &rhs)
+template <typename lhs_t, typename rhs_t, vinstr_t instr, typename btype, int dim1, acc_choice acc>
+Vector<T, dim> &Vector<T, dim>::operator=(const _internal::bin_op<lhs_t, rhs_t, instr, btype, dim1, acc> &rhs)
 {
     return assign_from(rhs);
 }
 
 template <typename T>
-template <typename lhs_t, typename rhs_t, vinstr_t instr, typename btype, int dim1,
-          acc_choice acc>
-accum_t<T> &accum_t<T>::operator=(
-    const _internal::bin_op<lhs_t, rhs_t, instr, btype, dim1, acc> &rhs)
+template <typename lhs_t, typename rhs_t, vinstr_t instr, typename btype, int dim1, acc_choice acc>
+accum_t<T> &accum_t<T>::operator=(const _internal::bin_op<lhs_t, rhs_t, instr, btype, dim1, acc> &rhs)
 {
     static_assert(dim1 == 1 || dim1 == -1, "only one-dimensional expressions are summed");
     // The same operands, as an accumulating instruction.
@@ -548,9 +507,8 @@ accum_t<T> &accum_t<T>::operator=(const Vector<U, 1> &rhs)
 template <typename T, int dim>
 Vector<T, 1> Vector<T, dim>::operator[](const range_t &r) const
 {
-    KMR_VEC_ASSERT(0<=r.from && r.from<=r.to && static_cast<size_t>(r.to)<=size);
-    return Vector<T, 1>(data + r.from, static_cast<size_t>(r.to - r.from), 0, 0, 0, 0,
-                        VCMV_NZ, true);
+    KMR_VEC_ASSERT(0 <= r.from && r.from <= r.to && static_cast<size_t>(r.to) <= size);
+    return Vector<T, 1>(data + r.from, static_cast<size_t>(r.to - r.from), 0, 0, 0, 0, VCMV_NZ, true);
 }
 
 template <typename T, int dim>
@@ -558,51 +516,49 @@ Vector<T, 2> Vector<T, dim>::operator[](const range2D_t &r) const
 {
     const range_t &c = r.cols;
     const range_t &w = r.rows;
-    KMR_VEC_ASSERT(0<=c.from && c.from<=c.to && static_cast<size_t>(c.to)<=size);
-    KMR_VEC_ASSERT(0<=w.from && w.from<=w.to && static_cast<size_t>(w.to)<=row_count());
-    return Vector<T, 2>(row_ptr(0, static_cast<size_t>(w.from)) + c.from,
-                        static_cast<size_t>(c.to - c.from), static_cast<size_t>(w.to - w.from),
-                        increment2, 0, 0, VCMV_NZ, true);
+    KMR_VEC_ASSERT(0 <= c.from && c.from <= c.to && static_cast<size_t>(c.to) <= size);
+    KMR_VEC_ASSERT(0 <= w.from && w.from <= w.to && static_cast<size_t>(w.to) <= row_count());
+    return Vector<T, 2>(row_ptr(0, static_cast<size_t>(w.from)) + c.from, static_cast<size_t>(c.to - c.from),
+                        static_cast<size_t>(w.to - w.from), increment2, 0, 0, VCMV_NZ, true);
 }
 
 template <typename T, int dim>
 accum_t<T> Vector<T, dim>::operator[](int i) const
 {
-    KMR_VEC_ASSERT(0<=i && static_cast<size_t>(i)<size);
+    KMR_VEC_ASSERT(0 <= i && static_cast<size_t>(i) < size);
     return accum_t<T>(data + i, size);
 }
 
 template <typename T, int dim>
 Vector<T, 1> Vector<T, dim>::to1D(int sz) const
 {
-    KMR_VEC_ASSERT(sz>=0);
+    KMR_VEC_ASSERT(sz >= 0);
     return Vector<T, 1>(data, static_cast<size_t>(sz), 0, 0, 0, 0, VCMV_NZ, true);
 }
 
 template <typename T, int dim>
 Vector<T, 1> Vector<T, dim>::get_row(int r) const
 {
-    KMR_VEC_ASSERT(0<=r && static_cast<size_t>(r)<row_count()*mat_count());
+    KMR_VEC_ASSERT(0 <= r && static_cast<size_t>(r) < row_count() * mat_count());
     const size_t per_mat = row_count();
-    return Vector<T, 1>(row_ptr(static_cast<size_t>(r) / per_mat, static_cast<size_t>(r) % per_mat),
-                        size, 0, 0, 0, 0, VCMV_NZ, true);
+    return Vector<T, 1>(row_ptr(static_cast<size_t>(r) / per_mat, static_cast<size_t>(r) % per_mat), size, 0, 0, 0, 0,
+                        VCMV_NZ, true);
 }
 
 template <typename T, int dim>
 Vector<T, 2> Vector<T, dim>::to2D(int sz, int rows_, int incr2) const
 {
-    KMR_VEC_ASSERT(sz>=0 && rows_>=0);
-    return Vector<T, 2>(data, static_cast<size_t>(sz), static_cast<size_t>(rows_),
-                        incr2 * static_cast<int>(sizeof(T)), 0, 0, VCMV_NZ, true);
+    KMR_VEC_ASSERT(sz >= 0 && rows_ >= 0);
+    return Vector<T, 2>(data, static_cast<size_t>(sz), static_cast<size_t>(rows_), incr2 * static_cast<int>(sizeof(T)),
+                        0, 0, VCMV_NZ, true);
 }
 
 template <typename T, int dim>
 Vector<T, 3> Vector<T, dim>::to3D(int sz, int rows_, int incr2, int mats_, int incr3) const
 {
-    KMR_VEC_ASSERT(sz>=0 && rows_>=0 && mats_>=0);
-    return Vector<T, 3>(data, static_cast<size_t>(sz), static_cast<size_t>(rows_),
-                        incr2 * static_cast<int>(sizeof(T)), static_cast<size_t>(mats_),
-                        incr3 * static_cast<int>(sizeof(T)), VCMV_NZ, true);
+    KMR_VEC_ASSERT(sz >= 0 && rows_ >= 0 && mats_ >= 0);
+    return Vector<T, 3>(data, static_cast<size_t>(sz), static_cast<size_t>(rows_), incr2 * static_cast<int>(sizeof(T)),
+                        static_cast<size_t>(mats_), incr3 * static_cast<int>(sizeof(T)), VCMV_NZ, true);
 }
 
 template <typename T, int dim>
@@ -642,7 +598,7 @@ Vector<T, 1> Vector<T, dim>::carry() const
 template <typename T, int dim>
 void Vector<T, dim>::dma_read(T *src, int n)
 {
-    KMR_VEC_ASSERT(0<=n && static_cast<size_t>(n)<=size);
+    KMR_VEC_ASSERT(0 <= n && static_cast<size_t>(n) <= size);
     const size_t bytes = static_cast<size_t>(n) * sizeof(T);
     if (bytes == 0) {
         return;
@@ -658,7 +614,7 @@ void Vector<T, dim>::dma_read(T *src, int n)
 template <typename T, int dim>
 void Vector<T, dim>::dma_write(T *dst, int n)
 {
-    KMR_VEC_ASSERT(0<=n && static_cast<size_t>(n)<=size);
+    KMR_VEC_ASSERT(0 <= n && static_cast<size_t>(n) <= size);
     const size_t bytes = static_cast<size_t>(n) * sizeof(T);
     if (bytes == 0) {
         return;

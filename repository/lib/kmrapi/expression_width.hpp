@@ -28,20 +28,16 @@ struct is_expr<bin_op<L, R, i, B, d, a>> : std::true_type {};
 
 // Any integer (except bool) may be a scalar operand; it becomes a kmr_word_t.
 template <typename X>
-struct is_scalar
-    : std::integral_constant<bool, std::is_integral<X>::value && !std::is_same<X, bool>::value> {};
+struct is_scalar : std::integral_constant<bool, std::is_integral<X>::value && !std::is_same<X, bool>::value> {};
 
 template <typename X>
-struct is_operand
-    : std::integral_constant<bool, is_vector<X>::value || is_enum<X>::value ||
-                                       is_expr<X>::value || is_scalar<X>::value> {};
+struct is_operand : std::integral_constant<bool, is_vector<X>::value || is_enum<X>::value || is_expr<X>::value ||
+                                                     is_scalar<X>::value> {};
 
 // True for the library's own operand types (at least one operand of an
 // operator must be one, so that plain integer arithmetic is left alone).
 template <typename X>
-struct is_kmr_operand
-    : std::integral_constant<bool, is_vector<X>::value || is_enum<X>::value ||
-                                       is_expr<X>::value> {};
+struct is_kmr_operand : std::integral_constant<bool, is_vector<X>::value || is_enum<X>::value || is_expr<X>::value> {};
 
 // Dimensionality of an operand: that of a vector or expression, -1 for
 // scalars and the enumeration.
@@ -64,8 +60,7 @@ struct value_type<Vector<T, d>> {
 };
 template <typename L, typename R, vinstr_t i, typename B, int d, acc_choice a>
 struct value_type<bin_op<L, R, i, B, d, a>> {
-    using type = typename std::conditional<is_element<B>::value, B,
-                                           typename value_type<L>::type>::type;
+    using type = typename std::conditional<is_element<B>::value, B, typename value_type<L>::type>::type;
 };
 
 // The type in which the right operand reaches the simulator: the element
@@ -102,9 +97,8 @@ namespace _internal {
 // by the right operand, else by the left one, else by D.
 template <typename D, typename L, typename B>
 struct node_source {
-    using type = typename std::conditional<
-        is_element<B>::value, typename source_resolve<D, B>::type,
-        typename source_resolve<D, typename value_type<L>::type>::type>::type;
+    using type = typename std::conditional<is_element<B>::value, typename source_resolve<D, B>::type,
+                                           typename source_resolve<D, typename value_type<L>::type>::type>::type;
 };
 
 // Whether operand X agrees in width with the source type S (operands that

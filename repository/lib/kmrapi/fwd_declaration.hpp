@@ -13,26 +13,35 @@
 // not: they report like a standard assertion and abort. <assert.h> only
 // declares the reporting function when NDEBUG is not defined.
 #ifndef _ASSERT_H_DECLS
-extern "C" void __assert_fail(const char *assertion, const char *file, unsigned int line,
-                              const char *function) noexcept __attribute__((__noreturn__));
+extern "C" void __assert_fail(const char *assertion, const char *file, unsigned int line, const char *function) noexcept
+    __attribute__((__noreturn__));
 #endif
 
-#define KMR_VEC_ASSERT(expr)                                                              \
-    ((expr) ? static_cast<void>(0)                                                        \
-            : __assert_fail(#expr, __FILE__, static_cast<unsigned int>(__LINE__),         \
-                            __PRETTY_FUNCTION__))
+#define KMR_VEC_ASSERT(expr)       \
+    ((expr) ? static_cast<void>(0) \
+            : __assert_fail(#expr, __FILE__, static_cast<unsigned int>(__LINE__), __PRETTY_FUNCTION__))
 
 namespace KMR {
 
 // Whether an assignment runs under the current mask (inside a masked region).
-enum mask_choice { NO_MASK = 0, IS_MASK = 1 };
+enum mask_choice {
+    NO_MASK = 0,
+    IS_MASK = 1
+};
 
 // Whether an instruction reduces each row to a sum in its element 0.
-enum acc_choice { NO_ACC = 0, IS_ACC = 1 };
+enum acc_choice {
+    NO_ACC = 0,
+    IS_ACC = 1
+};
 
 namespace _internal {
 // How conditions combine.
-enum log_op_t { LOGICAL_OR = 0, LOGICAL_AND = 1, NONE = 2 };
+enum log_op_t {
+    LOGICAL_OR = 0,
+    LOGICAL_AND = 1,
+    NONE = 2
+};
 }  // namespace _internal
 
 // The element type T and the dimensionality (1, 2 or 3). The class

@@ -28,23 +28,28 @@ void _kmr_init(kmr_tqm_t *this_tqm)
 kmr_void_t *kmr_sp_malloc_nodebug(size_t num_bytes)
 {
     kmr_tqm_t *t = kmr_tqm_ptr;
-    if (t == NULL || num_bytes == 0) return NULL;
+    if (t == NULL || num_bytes == 0)
+        return NULL;
 
     const uintptr_t sp = (uintptr_t)t->sp;
     const uintptr_t end = (uintptr_t)t->scratchpad_end;
-    if (sp > end) return NULL;
+    if (sp > end)
+        return NULL;
     const uint64_t free_bytes = (uint64_t)(end - sp);
 
     /* Sizes are compared, never wrapped pointers: a request larger than the
      * free space fails before padding could overflow. */
-    if ((uint64_t)num_bytes > free_bytes) return NULL;
+    if ((uint64_t)num_bytes > free_bytes)
+        return NULL;
 
     /* The granule is a power of two; a non-positive one means no rounding. */
     int64_t granule = t->scratchpad_alignment_bytes;
-    if (granule < 1) granule = 1;
+    if (granule < 1)
+        granule = 1;
     const uint64_t a = (uint64_t)granule;
     const uint64_t padded = ((uint64_t)num_bytes + a - 1) & ~(a - 1);
-    if (padded < num_bytes || padded > free_bytes) return NULL;
+    if (padded < num_bytes || padded > free_bytes)
+        return NULL;
 
     kmr_void_t *old_sp = t->sp;
     t->sp = (uint8_t *)old_sp + padded;
@@ -54,7 +59,8 @@ kmr_void_t *kmr_sp_malloc_nodebug(size_t num_bytes)
 void kmr_sp_free_nodebug(void)
 {
     kmr_tqm_t *t = kmr_tqm_ptr;
-    if (t == NULL) return;
+    if (t == NULL)
+        return;
     t->spstack_top = 0;
     t->sp = t->scratchpad_addr;
 }
@@ -69,20 +75,23 @@ void KMR_FATAL(int line, const char *fname, int err)
 int kmr_sp_getused(void)
 {
     const kmr_tqm_t *t = kmr_tqm_ptr;
-    if (t == NULL) return 0;
+    if (t == NULL)
+        return 0;
     return (int)(uint32_t)((uintptr_t)t->sp - (uintptr_t)t->scratchpad_addr);
 }
 
 int kmr_sp_getfree(void)
 {
     const kmr_tqm_t *t = kmr_tqm_ptr;
-    if (t == NULL) return 0;
+    if (t == NULL)
+        return 0;
     return (int)(uint32_t)((uintptr_t)t->scratchpad_end - (uintptr_t)t->sp);
 }
 
 kmr_void_t *kmr_sp_get(void)
 {
     const kmr_tqm_t *t = kmr_tqm_ptr;
-    if (t == NULL) return NULL;
+    if (t == NULL)
+        return NULL;
     return t->sp;
 }

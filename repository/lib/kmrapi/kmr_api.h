@@ -42,8 +42,7 @@ static inline void kmr_sp_push(void)
 {
     kmr_tqm_t *t = kmr_tqm_ptr;
     if (t->spstack_top < 0 || t->spstack_top >= KMR_SPSTACK_SIZE) {
-        fprintf(stderr, "Error: scratchpad save stack overflow (%d entries)\n",
-                KMR_SPSTACK_SIZE);
+        fprintf(stderr, "Error: scratchpad save stack overflow (%d entries)\n", KMR_SPSTACK_SIZE);
         KMR_FATAL(__LINE__, __FILE__, 1);
     }
     t->spstack[t->spstack_top] = t->sp;

@@ -31,12 +31,11 @@ extern "C" {
 #define KMR_CPROTO_UNUSED_SV
 #define KMR_CPROTO_UNUSED_SE (void)v_enum;
 
-#define KMR_CPROTO_DEFINE_(f, sw, dw, sg)                                          \
-    static inline void kmr_##f##sw##dw##sg(vinstr_t v_op, KMR_CPROTO_ELEM_##dw##sg *v_out, \
-                                           KMR_CPROTO_PARAMS_##f(KMR_CPROTO_ELEM_##sw##sg)) \
-    {                                                                               \
-        KMR_CPROTO_UNUSED_##f                                                      \
-        kmrsim_1D_##f##sw##dw##sg(V_##f##sw##dw##sg, v_op, v_out, KMR_CPROTO_ARGS_##f); \
+#define KMR_CPROTO_DEFINE_(f, sw, dw, sg)                                                                     \
+    static inline void kmr_##f##sw##dw##sg(vinstr_t v_op, KMR_CPROTO_ELEM_##dw##sg *v_out,                    \
+                                           KMR_CPROTO_PARAMS_##f(KMR_CPROTO_ELEM_##sw##sg))                   \
+    {                                                                                                         \
+        KMR_CPROTO_UNUSED_##f kmrsim_1D_##f##sw##dw##sg(V_##f##sw##dw##sg, v_op, v_out, KMR_CPROTO_ARGS_##f); \
     }
 
 KMRSIM_MODE_LIST(KMR_CPROTO_DEFINE_)

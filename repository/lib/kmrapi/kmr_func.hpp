@@ -14,9 +14,8 @@ namespace _internal {
 // The simulator has masked instructions only in one dimension.
 [[noreturn]] inline void masked_region_needs_1D()
 {
-    fprintf(stderr,
-            "Error: a two- or three-dimensional assignment cannot run inside a masked region "
-            "(masked instructions are one-dimensional)\n");
+    fprintf(stderr, "Error: a two- or three-dimensional assignment cannot run inside a masked region "
+                    "(masked instructions are one-dimensional)\n");
     KMR_FATAL(__LINE__, __FILE__, 1);
 }
 

@@ -10,7 +10,10 @@ extern "C" {
 #endif
 
 /* Waits until all outstanding work (queued DMA) has completed. */
-static inline void kmr_sync(void) { _kmr_sync(); }
+static inline void kmr_sync(void)
+{
+    _kmr_sync();
+}
 
 /* Sets a one-dimensional vector length of LENGTH elements. */
 static inline void kmr_set_vl(int LENGTH)

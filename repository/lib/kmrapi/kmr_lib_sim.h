@@ -10,7 +10,10 @@ extern "C" {
 
 /* Instructions complete when issued, so a sync only has to finish the
  * queued DMA transfers. */
-static inline void _kmr_sync(void) { kmr_sim_sync(); }
+static inline void _kmr_sync(void)
+{
+    kmr_sim_sync();
+}
 
 #ifdef __cplusplus
 }

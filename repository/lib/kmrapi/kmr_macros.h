@@ -9,7 +9,10 @@ extern "C" {
 #endif
 
 /* Makes POINTER the processor descriptor in use. */
-static inline void KMR_SET_THIS_TQM(kmr_tqm_t *POINTER) { kmr_tqm_ptr = POINTER; }
+static inline void KMR_SET_THIS_TQM(kmr_tqm_t *POINTER)
+{
+    kmr_tqm_ptr = POINTER;
+}
 
 #ifdef __cplusplus
 }

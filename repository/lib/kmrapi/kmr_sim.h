@@ -22,19 +22,16 @@ extern "C" {
  * B = 0, H = 1, W = 2; SE = 0, SV = 1, VE = 2, VV = 3; S = 0, U = 1.
  * The same list generates the entry-point declarations and definitions.
  * ---------------------------------------------------------------------- */
-#define KMRSIM_MODE_LIST(x) \
-    KMRSIM_MODES_SRC_(x, B) KMRSIM_MODES_SRC_(x, H) KMRSIM_MODES_SRC_(x, W)
-#define KMRSIM_MODES_SRC_(x, sw) \
-    KMRSIM_MODES_DST_(x, sw, B) KMRSIM_MODES_DST_(x, sw, H) KMRSIM_MODES_DST_(x, sw, W)
-#define KMRSIM_MODES_DST_(x, sw, dw)                                          \
-    KMRSIM_MODES_SIGN_(x, SE, sw, dw) KMRSIM_MODES_SIGN_(x, SV, sw, dw)       \
-    KMRSIM_MODES_SIGN_(x, VE, sw, dw) KMRSIM_MODES_SIGN_(x, VV, sw, dw)
+#define KMRSIM_MODE_LIST(x) KMRSIM_MODES_SRC_(x, B) KMRSIM_MODES_SRC_(x, H) KMRSIM_MODES_SRC_(x, W)
+#define KMRSIM_MODES_SRC_(x, sw) KMRSIM_MODES_DST_(x, sw, B) KMRSIM_MODES_DST_(x, sw, H) KMRSIM_MODES_DST_(x, sw, W)
+#define KMRSIM_MODES_DST_(x, sw, dw)  \
+    KMRSIM_MODES_SIGN_(x, SE, sw, dw) \
+    KMRSIM_MODES_SIGN_(x, SV, sw, dw) KMRSIM_MODES_SIGN_(x, VE, sw, dw) KMRSIM_MODES_SIGN_(x, VV, sw, dw)
 #define KMRSIM_MODES_SIGN_(x, f, sw, dw) x(f, sw, dw, S) x(f, sw, dw, U)
 
 #define KMRSIM_MODE_ENUMERATOR_(f, sw, dw, sg) V_##f##sw##dw##sg,
 typedef enum kmrsim_vmode_t {
-    KMRSIM_MODE_LIST(KMRSIM_MODE_ENUMERATOR_)
-    KMRSIM_NUM_MODES
+    KMRSIM_MODE_LIST(KMRSIM_MODE_ENUMERATOR_) KMRSIM_NUM_MODES
 } kmrsim_vmode_t;
 #undef KMRSIM_MODE_ENUMERATOR_
 
@@ -146,9 +143,8 @@ typedef struct kmr_sim_t {
 /* Lifecycle. */
 kmr_sim_t *get_the_kmrsim(void);
 void set_the_kmrsim(kmr_sim_t *sim);
-void kmrsim_init(int vector_lanes, int scratchpad_kb, int mask_depth,
-                 unsigned fxp_word_frac_bits, unsigned fxp_half_frac_bits,
-                 unsigned fxp_byte_frac_bits);
+void kmrsim_init(int vector_lanes, int scratchpad_kb, int mask_depth, unsigned fxp_word_frac_bits,
+                 unsigned fxp_half_frac_bits, unsigned fxp_byte_frac_bits);
 void kmrsim_destroy(void);
 
 /* Instruction registers. */
@@ -177,20 +173,19 @@ void kmr_assert_tqm_reg_range(uint32_t reg);
 /* KMRSIM_UNMASKED_ENTRY_LIST(X) calls X(name, dim, acc, form, sw, dw, sg)
  * for every unmasked entry point (1D, 2D, 3D, with and without acc_);
  * KMRSIM_MASKED_ENTRY_LIST(X) does the same for the masked 1D family. */
-#define KMRSIM_UNMASKED_ENTRY_(f, sw, dw, sg)                                         \
-    KMRSIM_ENTRY_X_(kmrsim_1D_##f##sw##dw##sg, 1, 0, f, sw, dw, sg)                   \
-    KMRSIM_ENTRY_X_(kmrsim_2D_##f##sw##dw##sg, 2, 0, f, sw, dw, sg)                   \
-    KMRSIM_ENTRY_X_(kmrsim_3D_##f##sw##dw##sg, 3, 0, f, sw, dw, sg)                   \
-    KMRSIM_ENTRY_X_(kmrsim_acc_1D_##f##sw##dw##sg, 1, 1, f, sw, dw, sg)               \
-    KMRSIM_ENTRY_X_(kmrsim_acc_2D_##f##sw##dw##sg, 2, 1, f, sw, dw, sg)               \
+#define KMRSIM_UNMASKED_ENTRY_(f, sw, dw, sg)                           \
+    KMRSIM_ENTRY_X_(kmrsim_1D_##f##sw##dw##sg, 1, 0, f, sw, dw, sg)     \
+    KMRSIM_ENTRY_X_(kmrsim_2D_##f##sw##dw##sg, 2, 0, f, sw, dw, sg)     \
+    KMRSIM_ENTRY_X_(kmrsim_3D_##f##sw##dw##sg, 3, 0, f, sw, dw, sg)     \
+    KMRSIM_ENTRY_X_(kmrsim_acc_1D_##f##sw##dw##sg, 1, 1, f, sw, dw, sg) \
+    KMRSIM_ENTRY_X_(kmrsim_acc_2D_##f##sw##dw##sg, 2, 1, f, sw, dw, sg) \
     KMRSIM_ENTRY_X_(kmrsim_acc_3D_##f##sw##dw##sg, 3, 1, f, sw, dw, sg)
-#define KMRSIM_MASKED_ENTRY_(f, sw, dw, sg)                                           \
-    KMRSIM_ENTRY_X_(kmrsim_masked_1D_##f##sw##dw##sg, 1, 0, f, sw, dw, sg)            \
+#define KMRSIM_MASKED_ENTRY_(f, sw, dw, sg)                                \
+    KMRSIM_ENTRY_X_(kmrsim_masked_1D_##f##sw##dw##sg, 1, 0, f, sw, dw, sg) \
     KMRSIM_ENTRY_X_(kmrsim_masked_acc_1D_##f##sw##dw##sg, 1, 1, f, sw, dw, sg)
 
 #define KMRSIM_DECLARE_ENTRY_(name, dim, acc, f, sw, dw, sg) \
-    void name(kmrsim_vmode_t mode, vinstr_t instr, void *dest, KMRSIM_ARG_A_##f srcA, \
-              KMRSIM_ARG_B_##f srcB);
+    void name(kmrsim_vmode_t mode, vinstr_t instr, void *dest, KMRSIM_ARG_A_##f srcA, KMRSIM_ARG_B_##f srcB);
 
 #define KMRSIM_ENTRY_X_ KMRSIM_DECLARE_ENTRY_
 KMRSIM_MODE_LIST(KMRSIM_UNMASKED_ENTRY_)
@@ -203,8 +198,7 @@ void kmrsim_setup_mask_masked(kmrsim_vmode_t mode, vinstr_t instr, void *src);
 void kmr_get_mask(uint32_t *status);
 
 /* Custom instructions. */
-void kmrsim_set_custom_instruction(int first, int count, int lanes,
-                                   void (*func)(kmrsim_custom_args *));
+void kmrsim_set_custom_instruction(int first, int count, int lanes, void (*func)(kmrsim_custom_args *));
 
 /* DMA. */
 void sim_dma_to_vector(void *to, const void *from, size_t num_bytes);

@@ -40,37 +40,33 @@ namespace KMR {
 #define KMRX_THREE_OPERAND_(v_op) ((v_op) >= VAND && (v_op) <= MAX_INSTR_VAL)
 
 // Vector and vector; also the vector copy (VMOV with source A a vector).
-#define KMRX_DEF_VV_(name, prefix, sw, dw, sg)                                               \
-    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_ELEM_##sw##sg *v_in1,     \
-                     KMRX_ELEM_##sw##sg *v_in2)                                              \
-    {                                                                                        \
-        if (KMRX_THREE_OPERAND_(v_op))                                                       \
-            KMRX_ENTRY_(prefix, VV, sw, dw, sg)(V_VV##sw##dw##sg, v_op, v_out, v_in1, v_in2); \
-    }                                                                                        \
-    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_ELEM_##sw##sg *v_in1)     \
-    {                                                                                        \
-        if (v_op == VMOV)                                                                    \
-            KMRX_ENTRY_(prefix, VV, sw, dw, sg)(V_VV##sw##dw##sg, VMOV, v_out, v_in1, nullptr); \
+#define KMRX_DEF_VV_(name, prefix, sw, dw, sg)                                                                       \
+    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_ELEM_##sw##sg *v_in1, KMRX_ELEM_##sw##sg *v_in2) \
+    {                                                                                                                \
+        if (KMRX_THREE_OPERAND_(v_op))                                                                               \
+            KMRX_ENTRY_(prefix, VV, sw, dw, sg)(V_VV##sw##dw##sg, v_op, v_out, v_in1, v_in2);                        \
+    }                                                                                                                \
+    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_ELEM_##sw##sg *v_in1)                            \
+    {                                                                                                                \
+        if (v_op == VMOV)                                                                                            \
+            KMRX_ENTRY_(prefix, VV, sw, dw, sg)(V_VV##sw##dw##sg, VMOV, v_out, v_in1, nullptr);                      \
     }
 
 // Vector and enumeration.
-#define KMRX_DEF_VE_(name, prefix, sw, dw, sg)                                           \
-    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_ELEM_##sw##sg *v_in1, \
-                     kmr_enum_t *v_enum)                                                 \
-    {                                                                                    \
-        (void)v_enum;                                                                    \
-        if (KMRX_THREE_OPERAND_(v_op))                                                   \
-            KMRX_ENTRY_(prefix, VE, sw, dw, sg)(V_VE##sw##dw##sg, v_op, v_out, v_in1, 0); \
+#define KMRX_DEF_VE_(name, prefix, sw, dw, sg)                                                                \
+    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_ELEM_##sw##sg *v_in1, kmr_enum_t *v_enum) \
+    {                                                                                                         \
+        (void)v_enum;                                                                                         \
+        if (KMRX_THREE_OPERAND_(v_op))                                                                        \
+            KMRX_ENTRY_(prefix, VE, sw, dw, sg)(V_VE##sw##dw##sg, v_op, v_out, v_in1, 0);                     \
     }
 
 // Scalar and vector.
-#define KMRX_DEF_SV_(name, prefix, sw, dw, sg)                                             \
-    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_SCALAR_##sg s_in1,      \
-                     KMRX_ELEM_##sw##sg *v_in2)                                            \
-    {                                                                                      \
-        if (KMRX_THREE_OPERAND_(v_op))                                                     \
-            KMRX_ENTRY_(prefix, SV, sw, dw, sg)(V_SV##sw##dw##sg, v_op, v_out,             \
-                                                static_cast<int32_t>(s_in1), v_in2);       \
+#define KMRX_DEF_SV_(name, prefix, sw, dw, sg)                                                                      \
+    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_SCALAR_##sg s_in1, KMRX_ELEM_##sw##sg *v_in2)   \
+    {                                                                                                               \
+        if (KMRX_THREE_OPERAND_(v_op))                                                                              \
+            KMRX_ENTRY_(prefix, SV, sw, dw, sg)(V_SV##sw##dw##sg, v_op, v_out, static_cast<int32_t>(s_in1), v_in2); \
     }
 
 // Scalar and enumeration, and the scalar copy; defined once per destination
@@ -78,20 +74,17 @@ namespace KMR {
 #define KMRX_DEF_SE_(name, prefix, sw, dw, sg) KMRX_DEF_SE_##sw##_(name, prefix, dw, sg)
 #define KMRX_DEF_SE_B_(name, prefix, dw, sg)
 #define KMRX_DEF_SE_H_(name, prefix, dw, sg)
-#define KMRX_DEF_SE_W_(name, prefix, dw, sg)                                                \
-    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_SCALAR_##sg s_in1,       \
-                     kmr_enum_t *v_enum)                                                    \
-    {                                                                                       \
-        (void)v_enum;                                                                       \
-        if (KMRX_THREE_OPERAND_(v_op))                                                      \
-            KMRX_ENTRY_(prefix, SE, W, dw, sg)(V_SEW##dw##sg, v_op, v_out,                  \
-                                               static_cast<int32_t>(s_in1), 0);             \
-    }                                                                                       \
-    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_SCALAR_##sg s_in1)       \
-    {                                                                                       \
-        if (v_op == VMOV)                                                                   \
-            KMRX_ENTRY_(prefix, SV, W, dw, sg)(V_SVW##dw##sg, VMOV, v_out,                  \
-                                               static_cast<int32_t>(s_in1), nullptr);       \
+#define KMRX_DEF_SE_W_(name, prefix, dw, sg)                                                                      \
+    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_SCALAR_##sg s_in1, kmr_enum_t *v_enum)        \
+    {                                                                                                             \
+        (void)v_enum;                                                                                             \
+        if (KMRX_THREE_OPERAND_(v_op))                                                                            \
+            KMRX_ENTRY_(prefix, SE, W, dw, sg)(V_SEW##dw##sg, v_op, v_out, static_cast<int32_t>(s_in1), 0);       \
+    }                                                                                                             \
+    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_SCALAR_##sg s_in1)                            \
+    {                                                                                                             \
+        if (v_op == VMOV)                                                                                         \
+            KMRX_ENTRY_(prefix, SV, W, dw, sg)(V_SVW##dw##sg, VMOV, v_out, static_cast<int32_t>(s_in1), nullptr); \
     }
 
 // One line per family: the overload name and the entry-point prefix.
@@ -102,8 +95,7 @@ namespace KMR {
 #define KMRX_FAMILY_ACC_2D_(f, sw, dw, sg) KMRX_DEF_##f##_(kmrx_acc_2D, acc_2D_, sw, dw, sg)
 #define KMRX_FAMILY_ACC_3D_(f, sw, dw, sg) KMRX_DEF_##f##_(kmrx_acc_3D, acc_3D_, sw, dw, sg)
 #define KMRX_FAMILY_MASKED_(f, sw, dw, sg) KMRX_DEF_##f##_(kmrx_masked, masked_1D_, sw, dw, sg)
-#define KMRX_FAMILY_MASKED_ACC_(f, sw, dw, sg) \
-    KMRX_DEF_##f##_(kmrx_masked_acc, masked_acc_1D_, sw, dw, sg)
+#define KMRX_FAMILY_MASKED_ACC_(f, sw, dw, sg) KMRX_DEF_##f##_(kmrx_masked_acc, masked_acc_1D_, sw, dw, sg)
 
 KMRSIM_MODE_LIST(KMRX_FAMILY_1D_)
 KMRSIM_MODE_LIST(KMRX_FAMILY_2D_)

@@ -38,8 +38,7 @@ struct normalized {
 };
 
 template <typename X>
-inline const typename normalized<X>::type &normalize(const X &x,
-                                                     std::false_type /*not a scalar*/)
+inline const typename normalized<X>::type &normalize(const X &x, std::false_type /*not a scalar*/)
 {
     return x;
 }
@@ -52,25 +51,21 @@ inline kmr_word_t normalize(const X &x, std::true_type /*scalar*/)
 // The node for operand A of type A_t and operand B of type B_t.
 template <vinstr_t instr, typename A_t, typename B_t>
 using node_t = bin_op<A_t, B_t, instr, typename b_type<B_t>::type,
-                      dimensions_match<operand_dim<A_t>::value, operand_dim<B_t>::value>::dim,
-                      NO_ACC>;
+                      dimensions_match<operand_dim<A_t>::value, operand_dim<B_t>::value>::dim, NO_ACC>;
 
 template <vinstr_t instr, typename A_t, typename B_t>
 inline node_t<instr, A_t, B_t> make_node(const A_t &a, const B_t &b)
 {
-    static_assert(!is_enum<A_t>::value,
-                  "ENUM can only be the second operand of an instruction (no form reads it as "
-                  "operand A)");
-    static_assert(!is_scalar<B_t>::value,
-                  "a scalar can only be the first operand of an instruction (no form reads it "
-                  "as operand B)");
+    static_assert(!is_enum<A_t>::value, "ENUM can only be the second operand of an instruction (no form reads it as "
+                                        "operand A)");
+    static_assert(!is_scalar<B_t>::value, "a scalar can only be the first operand of an instruction (no form reads it "
+                                          "as operand B)");
     return node_t<instr, A_t, B_t>(a, b);
 }
 
 template <vinstr_t instr>
 struct is_commutative
-    : std::integral_constant<bool, instr == VADD || instr == VMUL || instr == VAND ||
-                                       instr == VOR || instr == VXOR> {};
+    : std::integral_constant<bool, instr == VADD || instr == VMUL || instr == VAND || instr == VOR || instr == VXOR> {};
 
 // Wrapping negation of a scalar (the most negative word stays itself).
 inline kmr_word_t negate_word(kmr_word_t s)
@@ -91,8 +86,7 @@ inline auto make_op(const L0 &l0, const R0 &r0)
         // The value is operand B, the shift count operand A.
         return make_node<instr>(r, l);
     } else if constexpr (is_commutative<instr>::value) {
-        if constexpr (is_scalar<R>::value || (is_enum<L>::value && !is_scalar<L>::value &&
-                                              !is_enum<R>::value)) {
+        if constexpr (is_scalar<R>::value || (is_enum<L>::value && !is_scalar<L>::value && !is_enum<R>::value)) {
             return make_node<instr>(r, l);
         } else {
             return make_node<instr>(l, r);
@@ -107,24 +101,21 @@ inline auto make_op(const L0 &l0, const R0 &r0)
 // The operators apply when both operands are operands and at least one of
 // them is the library's own (a vector, ENUM or an expression).
 template <typename L, typename R>
-using enable_operator_t =
-    typename std::enable_if<is_operand<L>::value && is_operand<R>::value &&
-                                (is_kmr_operand<L>::value || is_kmr_operand<R>::value),
-                            int>::type;
+using enable_operator_t = typename std::enable_if<
+    is_operand<L>::value && is_operand<R>::value && (is_kmr_operand<L>::value || is_kmr_operand<R>::value), int>::type;
 
 }  // namespace _internal
 
-#define KMR_DEFINE_BINARY_OPERATOR_(op, instr)                                           \
-    template <typename L, typename R, _internal::enable_operator_t<L, R> = 0>             \
-    inline auto operator op(const L &lhs, const R &rhs)                                   \
-    {                                                                                     \
-        return _internal::make_op<instr>(lhs, rhs);                                       \
-    }                                                                                     \
-    template <typename T, int dim, typename R,                                            \
-              _internal::enable_operator_t<Vector<T, dim>, R> = 0>                        \
-    inline Vector<T, dim> &operator op##=(Vector<T, dim> &lhs, const R &rhs)              \
-    {                                                                                     \
-        return lhs = _internal::make_op<instr>(lhs, rhs);                                 \
+#define KMR_DEFINE_BINARY_OPERATOR_(op, instr)                                                      \
+    template <typename L, typename R, _internal::enable_operator_t<L, R> = 0>                       \
+    inline auto operator op(const L &lhs, const R &rhs)                                             \
+    {                                                                                               \
+        return _internal::make_op<instr>(lhs, rhs);                                                 \
+    }                                                                                               \
+    template <typename T, int dim, typename R, _internal::enable_operator_t<Vector<T, dim>, R> = 0> \
+    inline Vector<T, dim> &operator op##=(Vector<T, dim> &lhs, const R &rhs)                        \
+    {                                                                                               \
+        return lhs = _internal::make_op<instr>(lhs, rhs);                                           \
     }
 
 KMR_DEFINE_BINARY_OPERATOR_(+, VADD)

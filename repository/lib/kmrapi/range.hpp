@@ -13,23 +13,21 @@
 namespace KMR {
 
 struct range_t {
-    const int& from;
-    const int& to;
-    range_t(const int& from_, const int& to_) : from(from_), to(to_) {}
+    const int &from;
+    const int &to;
+    range_t(const int &from_, const int &to_) : from(from_), to(to_) {}
 };
 
 struct range2D_t {
-    const range_t& cols;
-    const range_t& rows;
-    range2D_t(const range_t& cols_, const range_t& rows_) : cols(cols_), rows(rows_) {}
+    const range_t &cols;
+    const range_t &rows;
+    range2D_t(const range_t &cols_, const range_t &rows_) : cols(cols_), rows(rows_) {}
 };
 
 // Builds ranges: RANGE(from, to) is a range_t, RANGE(cols, rows) a range2D_t.
 struct range_op_t {
-    range_t operator()(const int& from, const int& to) const { return range_t(from, to); }
-    range2D_t operator()(const range_t& cols, const range_t& rows) const {
-        return range2D_t(cols, rows);
-    }
+    range_t operator()(const int &from, const int &to) const { return range_t(from, to); }
+    range2D_t operator()(const range_t &cols, const range_t &rows) const { return range2D_t(cols, rows); }
 };
 
 // One per translation unit; it carries no data.

@@ -20,8 +20,8 @@ template <typename dest_t, mask_choice is_masked, int dim>
 struct resolve {
     // A vector: its data pointer, with dest_t's signedness.
     template <typename T, int d, typename S>
-    static typename same_sign_as<T, dest_t>::type *_resolve(const Vector<T, d> &src, S *&sp,
-                                                           size_t mats, size_t rows, size_t vlen)
+    static typename same_sign_as<T, dest_t>::type *_resolve(const Vector<T, d> &src, S *&sp, size_t mats, size_t rows,
+                                                            size_t vlen)
     {
         (void)sp, (void)mats, (void)rows, (void)vlen;
         return reinterpret_cast<typename same_sign_as<T, dest_t>::type *>(src.data);
@@ -29,8 +29,8 @@ struct resolve {
 
     // A scalar: the value itself.
     template <typename S>
-    static typename word_sized<dest_t>::type _resolve(const kmr_word_t &src, S *&sp, size_t mats,
-                                                      size_t rows, size_t vlen)
+    static typename word_sized<dest_t>::type _resolve(const kmr_word_t &src, S *&sp, size_t mats, size_t rows,
+                                                      size_t vlen)
     {
         (void)sp, (void)mats, (void)rows, (void)vlen;
         return static_cast<typename word_sized<dest_t>::type>(src);
@@ -49,11 +49,9 @@ struct resolve {
     // moves past it, so the other operand's temporary does not overlap it.
     // The allocation pointer itself does not move: the temporary is dead
     // once the instruction that reads it has run.
-    template <typename L, typename R, vinstr_t instr, typename B, int d, acc_choice a,
-              typename S>
-    static typename canonical<dest_t>::type *_resolve(const bin_op<L, R, instr, B, d, a> &src,
-                                                      S *&sp, size_t mats, size_t rows,
-                                                      size_t vlen)
+    template <typename L, typename R, vinstr_t instr, typename B, int d, acc_choice a, typename S>
+    static typename canonical<dest_t>::type *_resolve(const bin_op<L, R, instr, B, d, a> &src, S *&sp, size_t mats,
+                                                      size_t rows, size_t vlen)
     {
         static_assert(a == NO_ACC, "an accumulating expression cannot be an operand");
         using tmp_t = typename canonical<dest_t>::type;
@@ -67,13 +65,12 @@ struct resolve {
 
         char *const temporary = reinterpret_cast<char *>(sp);
         const char *const scratchpad_end = static_cast<const char *>(kmr_tqm_ptr->scratchpad_end);
-        KMR_VEC_ASSERT(padded<=static_cast<size_t>(scratchpad_end-temporary));
+        KMR_VEC_ASSERT(padded <= static_cast<size_t>(scratchpad_end - temporary));
         sp = reinterpret_cast<S *>(temporary + padded);
 
         tmp_t *const tmp = reinterpret_cast<tmp_t *>(temporary);
-        assignment<tmp_t, is_masked, dim>::evaluate(
-            tmp, static_cast<int>(rows), static_cast<int>(pitch2), static_cast<int>(mats),
-            static_cast<int>(pitch3), src, vlen, sp);
+        assignment<tmp_t, is_masked, dim>::evaluate(tmp, static_cast<int>(rows), static_cast<int>(pitch2),
+                                                    static_cast<int>(mats), static_cast<int>(pitch3), src, vlen, sp);
         return tmp;
     }
 

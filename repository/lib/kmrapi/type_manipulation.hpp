@@ -11,17 +11,34 @@ namespace KMR {
 // The fixed-width integer type of a given size and signedness.
 template <std::size_t bytes, bool is_signed>
 struct _int_of;
-template <> struct _int_of<1, true> { using type = int8_t; };
-template <> struct _int_of<1, false> { using type = uint8_t; };
-template <> struct _int_of<2, true> { using type = int16_t; };
-template <> struct _int_of<2, false> { using type = uint16_t; };
-template <> struct _int_of<4, true> { using type = int32_t; };
-template <> struct _int_of<4, false> { using type = uint32_t; };
+template <>
+struct _int_of<1, true> {
+    using type = int8_t;
+};
+template <>
+struct _int_of<1, false> {
+    using type = uint8_t;
+};
+template <>
+struct _int_of<2, true> {
+    using type = int16_t;
+};
+template <>
+struct _int_of<2, false> {
+    using type = uint16_t;
+};
+template <>
+struct _int_of<4, true> {
+    using type = int32_t;
+};
+template <>
+struct _int_of<4, false> {
+    using type = uint32_t;
+};
 
 // Whether T can be a scratchpad element: an 8-, 16- or 32-bit integer.
 template <typename T, bool integral = std::is_integral<T>::value && !std::is_same<T, bool>::value>
-struct is_element
-    : std::integral_constant<bool, sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4> {};
+struct is_element : std::integral_constant<bool, sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4> {};
 template <typename T>
 struct is_element<T, false> : std::false_type {};
 
@@ -29,8 +46,7 @@ struct is_element<T, false> : std::false_type {};
 // char, signed char and int8_t all become int8_t on a signed-char target).
 template <typename T>
 struct canonical {
-    static_assert(is_element<T>::value,
-                  "vector elements must be 8-, 16- or 32-bit integers");
+    static_assert(is_element<T>::value, "vector elements must be 8-, 16- or 32-bit integers");
     using type = typename _int_of<sizeof(T), std::is_signed<T>::value>::type;
 };
 

@@ -38,12 +38,9 @@ inline kmrsim_vmode_t mask_setup_mode()
     using C = typename canonical<T>::type;
     const bool is_signed = std::is_signed<C>::value;
     switch (sizeof(C)) {
-    case 1:
-        return is_signed ? V_VVBBS : V_VVBBU;
-    case 2:
-        return is_signed ? V_VVHHS : V_VVHHU;
-    default:
-        return is_signed ? V_VVWWS : V_VVWWU;
+    case 1: return is_signed ? V_VVBBS : V_VVBBU;
+    case 2: return is_signed ? V_VVHHS : V_VVHHU;
+    default: return is_signed ? V_VVWWS : V_VVWWU;
     }
 }
 
@@ -64,8 +61,7 @@ struct vector_mask_obj {
     // A region where cond's own condition (cond.cmv) holds.
     template <typename T>
     explicit vector_mask_obj(const KMR::Vector<T, 1> &cond) : vector_mask_obj(cond, cond.cmv)
-    {
-    }
+    {}
 
     // A region where `condition` holds for the elements of cond.
     template <typename T>
@@ -79,15 +75,13 @@ struct vector_mask_obj {
 
 // Runs the following statement (or block) once, as a masked region.
 #define KMR_WHERE(...) KMR_WHERE_AT_(__LINE__, __VA_ARGS__)
-#define KMR_WHERE_AT_(line, ...) \
-    KMR_WHERE_NAMED_(KMR_WHERE_CAT_(kmr_where_region_, line), __VA_ARGS__)
+#define KMR_WHERE_AT_(line, ...) KMR_WHERE_NAMED_(KMR_WHERE_CAT_(kmr_where_region_, line), __VA_ARGS__)
 #define KMR_WHERE_CAT_(a, b) a##b
 #define KMR_WHERE_NAMED_(region, ...) \
     for (vector_mask_obj region(__VA_ARGS__); !region.done_flag; region.done_flag = true)
 
 template <typename T>
-vector_mask_obj::vector_mask_obj(const KMR::Vector<T, 1> &cond, vinstr_t condition)
-    : done_flag(false), saved(nullptr)
+vector_mask_obj::vector_mask_obj(const KMR::Vector<T, 1> &cond, vinstr_t condition) : done_flag(false), saved(nullptr)
 {
     const kmrsim_vmode_t mode = KMR::_internal::mask_setup_mode<T>();
     if (nested == 0) {
@@ -96,7 +90,7 @@ vector_mask_obj::vector_mask_obj(const KMR::Vector<T, 1> &cond, vinstr_t conditi
     } else {
         kmr_sim_t *const sim = get_the_kmrsim();
         const int32_t enclosing_length = sim->mask_length;
-        KMR_VEC_ASSERT(static_cast<size_t>(enclosing_length)==cond.size);
+        KMR_VEC_ASSERT(static_cast<size_t>(enclosing_length) == cond.size);
         // Copy the enclosing mask (the mask memory is a valid operand).
         saved = new KMR::Vector<signed char, 1>(enclosing_length);
         KMR::_internal::set_vl(cond.size);

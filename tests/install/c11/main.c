@@ -7,7 +7,9 @@
 
 int main(void)
 {
-    enum { N = 10 };
+    enum {
+        N = 10
+    };
     kmr_word_t in[N], out[N];
     kmr_word_t *a, *b, *c;
     int i;
@@ -16,11 +18,14 @@ int main(void)
     a = (kmr_word_t *)kmr_sp_malloc_nodebug(N * sizeof(kmr_word_t));
     b = (kmr_word_t *)kmr_sp_malloc_nodebug(N * sizeof(kmr_word_t));
     c = (kmr_word_t *)kmr_sp_malloc_nodebug(N * sizeof(kmr_word_t));
-    if (a == NULL || b == NULL || c == NULL) return 1;
+    if (a == NULL || b == NULL || c == NULL)
+        return 1;
 
-    for (i = 0; i < N; ++i) in[i] = i * 3;
+    for (i = 0; i < N; ++i)
+        in[i] = i * 3;
     kmr_set_vl(N);
-    if (_KMR_GET1(REG_VL) != N) return 2;
+    if (_KMR_GET1(REG_VL) != N)
+        return 2;
 
     sim_dma_to_vector(a, in, sizeof in);
     kmr_SEWWS(VMOV, b, 2, (kmr_enum_t *)0);
@@ -36,9 +41,11 @@ int main(void)
     }
 
     kmr_sp_push();
-    if (kmr_sp_malloc_nodebug(1) == NULL) return 4;
+    if (kmr_sp_malloc_nodebug(1) == NULL)
+        return 4;
     kmr_sp_pop();
-    if (kmr_sp_getused() != 3 * 48) return 5;
+    if (kmr_sp_getused() != 3 * 48)
+        return 5;
 
     kmrsim_destroy();
     printf("consumer ok\n");

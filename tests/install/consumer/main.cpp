@@ -4,7 +4,8 @@
 
 #include "kmr_api.h"
 
-int main() {
+int main()
+{
     kmrsim_init(4, 64, 256, 6, 5, 4);
     char *base = static_cast<char *>(kmr_tqm_ptr->scratchpad_addr);
     void *a = kmr_sp_malloc_nodebug(40);

@@ -345,8 +345,8 @@ void define_cases()
                         f = int8_t(((acc ^ s) & (x ^ s)) < 0);
                         acc = s;
                     }
-                    h.out8[r * 126 + c] = acc;
-                    h.flag8[r * 126 + c] = f;
+                    h.out8[size_t(r * 126 + c)] = acc;
+                    h.flag8[size_t(r * 126 + c)] = f;
                 }
             benchmark::ClobberMemory();
         });

@@ -56,7 +56,7 @@ private:
     // (i + 1) mod slots, without a division.
     static int32_t advance(int32_t i) { return i + 1 == slots ? 0 : i + 1; }
 
-    Stage buffer[slots] = {};
+    Stage buffer[static_cast<unsigned>(slots)] = {};
 };
 
 }  // namespace kmrsim

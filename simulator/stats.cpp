@@ -65,7 +65,7 @@ const char *build_row_text(const std::array<std::uint64_t, KMRSIM_NUM_CONFIGS> &
 const char *opcode_row_text(const kmrsim_stats_t &st, int opcode)
 {
     std::array<std::uint64_t, KMRSIM_NUM_CONFIGS> values{};
-    for (int k = 0; k < KMRSIM_NUM_CONFIGS; ++k)
+    for (size_t k = 0; k < KMRSIM_NUM_CONFIGS; ++k)
         values[k] = st.cycle_count[opcode][k];
     return build_row_text(values);
 }
@@ -76,7 +76,7 @@ const char *total_row_text(const kmrsim_stats_t &st)
 {
     std::array<std::uint64_t, KMRSIM_NUM_CONFIGS> values{};
     for (int op = 0; op < KMRSIM_NUM_OPCODES; ++op)
-        for (int k = 0; k < KMRSIM_NUM_CONFIGS; ++k)
+        for (size_t k = 0; k < KMRSIM_NUM_CONFIGS; ++k)
             values[k] += st.cycle_count[op][k];
     return build_row_text(values);
 }

@@ -97,7 +97,7 @@ Outcome reference(int op, Type t, i128 a, i128 af, i128 b, i128 bf, unsigned n)
     }
     case VMULHI: {
         const i128 p = a * b;
-        return set(t.wrap(floor_div(p, t.modulus())), mod_pos(floor_div(p, pow2(t.width - 1)), 2) != 0);
+        return set(t.wrap(floor_div(p, t.modulus())), mod_pos(floor_div(p, pow2(unsigned(t.width - 1))), 2) != 0);
     }
     case VMULFXP: {
         const i128 p = a * b;

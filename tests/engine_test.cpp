@@ -178,7 +178,7 @@ void compare_with_reference(const char *what, form f, const std::array<issue_fn,
         const int32_t scalar = static_cast<int32_t>(rng());
 
         for (int64_t i = base - 3072; i < base + 3072; ++i) {
-            const uint32_t r = rng();
+            const uint32_t r = static_cast<uint32_t>(rng());
             *sp(size_t(i)) = static_cast<uint8_t>(r);
             *(state().flag_memory + i) = (r >> 29) == 0 ? 1 : 0;
         }

@@ -30,7 +30,7 @@ inline uint8_t *sp(size_t off = 0)
 }
 inline size_t sp_offset(const void *p)
 {
-    return static_cast<const uint8_t *>(p) - sp();
+    return size_t(static_cast<const uint8_t *>(p) - sp());
 }
 
 // Element i of type T starting at p, and its flag (same width, flag memory).

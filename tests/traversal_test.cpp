@@ -134,10 +134,10 @@ TEST_F(Traversal, ThreeDimensionalRowOrderAndFirstLastFlags)
     const int order[4][2] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}};
     for (int k = 0; k < 4; ++k) {
         const int m = order[k][0], r = order[k][1];
-        EXPECT_EQ(calls[k].dest, reinterpret_cast<uintptr_t>(d + m * 256 + r * 32)) << "call " << k;
-        EXPECT_EQ(calls[k].a0, (m * 128 + r * 16) / 4) << "call " << k;
-        EXPECT_EQ(calls[k].start, k == 0) << "call " << k;
-        EXPECT_EQ(calls[k].end, k == 3) << "call " << k;
+        EXPECT_EQ(calls[size_t(k)].dest, reinterpret_cast<uintptr_t>(d + m * 256 + r * 32)) << "call " << k;
+        EXPECT_EQ(calls[size_t(k)].a0, (m * 128 + r * 16) / 4) << "call " << k;
+        EXPECT_EQ(calls[size_t(k)].start, k == 0) << "call " << k;
+        EXPECT_EQ(calls[size_t(k)].end, k == 3) << "call " << k;
     }
 
     // Several lane groups per row: still one start and one end.
@@ -146,8 +146,8 @@ TEST_F(Traversal, ThreeDimensionalRowOrderAndFirstLastFlags)
     kmrsim_3D_VEWWS(V_VEWWS, VCUSTOM0, d, a, 0);
     ASSERT_EQ(calls.size(), 12u);
     for (size_t k = 0; k < calls.size(); ++k) {
-        EXPECT_EQ(calls[k].start, k == 0) << k;
-        EXPECT_EQ(calls[k].end, k == 11) << k;
+        EXPECT_EQ(calls[size_t(k)].start, k == 0) << k;
+        EXPECT_EQ(calls[size_t(k)].end, k == 11) << k;
     }
     kmrsim_set_custom_instruction(0, 1, 0, nullptr);
 }

@@ -87,7 +87,7 @@ TEST_F(VectorExpr, EveryOperatorIssuesOneInstructionWithTheRightOperandOrder)
         EXPECT_EQ(total, 1u);
         const std::vector<long long> av = values(a), bv = values(b), cv = values(c);
         for (int i = 0; i < n; ++i)
-            EXPECT_EQ(cv[i], k.expect(av[i], bv[i], i)) << "element " << i;
+            EXPECT_EQ(cv[size_t(i)], k.expect(av[size_t(i)], bv[size_t(i)], i)) << "element " << i;
         EXPECT_EQ(c.cmv, VCMV_NZ);
     }
 }

@@ -94,7 +94,7 @@ protected:
     void randomise()
     {
         for (int64_t i = base - 3072; i < base + 3072; ++i) {
-            const uint32_t r = rng();
+            const uint32_t r = static_cast<uint32_t>(rng());
             *sp(size_t(i)) = static_cast<uint8_t>(r);
             state().flag_memory[i] = (r >> 29) == 0 ? 1 : 0;
         }

@@ -1,5 +1,7 @@
 # Runs in script mode (cmake -P): installs BUILD_DIR into WORK_DIR/prefix,
 # then configures, builds and runs the project in SOURCE_DIR against it.
+# Optional: C_COMPILER, CXX_COMPILER, CONFIG, LINK_FLAGS (for the
+# consumer's link), CXX_FLAGS (the consumer's CMAKE_CXX_FLAGS).
 foreach(var BUILD_DIR SOURCE_DIR WORK_DIR GENERATOR)
   if(NOT ${var})
     message(FATAL_ERROR "run_consumer.cmake needs -D${var}=...")
@@ -24,7 +26,7 @@ if(CONFIG)
 endif()
 run_step("install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} ${config_args})
 
-set(configure_args -S ${SOURCE_DIR} -B ${build} -G ${GENERATOR}
+set(configure_args -S ${SOURCE_DIR} -B ${build} -G ${GENERATOR} --no-warn-unused-cli
     -DCMAKE_PREFIX_PATH=${prefix})
 if(CONFIG)
   list(APPEND configure_args -DCMAKE_BUILD_TYPE=${CONFIG})
@@ -37,6 +39,9 @@ if(CXX_COMPILER)
 endif()
 if(LINK_FLAGS)
   list(APPEND configure_args -DCMAKE_EXE_LINKER_FLAGS=${LINK_FLAGS})
+endif()
+if(CXX_FLAGS)
+  list(APPEND configure_args -DCMAKE_CXX_FLAGS=${CXX_FLAGS})
 endif()
 run_step("configure" ${CMAKE_COMMAND} ${configure_args})
 run_step("build" ${CMAKE_COMMAND} --build ${build} ${config_args})

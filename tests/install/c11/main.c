@@ -1,9 +1,11 @@
 /* A C11 program on the flat interface: allocate, set the vector length,
  * move data in by DMA, compute with the typed instruction calls, move the
- * result out and check it. */
+ * result out and check it. It also includes the generated listing of every
+ * entry point, which must be installed and compile cleanly. */
 #include <stdio.h>
 
 #include "kmr_api.h"
+#include "kmr_entry_points.h"
 
 int main(void)
 {

@@ -1,0 +1,238 @@
+/* Writes kmr_entry_points.h: every instruction entry point of the simulator
+ * and every typed call of kmr_cproto.h as a full C prototype, one per line,
+ * so that a name such as kmrsim_acc_2D_VVHWS can be found with grep or an
+ * IDE. The headers generate those functions from the operand-mode list with
+ * macros; this program expands the same lists, so the listing follows them.
+ *
+ * Usage: gen_entry_points OUTPUT_FILE */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "kmr_cproto.h"
+#include "kmr_sim.h"
+
+#define STR_(...) #__VA_ARGS__
+#define STR(...) STR_(__VA_ARGS__)
+
+/* ------------------------------------------------------------------------
+ * Everything this program takes from the headers' generating macros is in
+ * this section; when the headers rename or extend them, only this section
+ * changes.
+ *
+ * kmr_sim.h: KMRSIM_MODE_LIST(x) calls x(form, source width, destination
+ * width, sign) once per operand mode; KMRSIM_UNMASKED_ENTRY_ and
+ * KMRSIM_MASKED_ENTRY_ turn one mode into its entry points by calling
+ * KMRSIM_ENTRY_X_(name, dim, acc, form, sw, dw, sg) once per entry point;
+ * KMRSIM_ARG_A_<form> and KMRSIM_ARG_B_<form> are the operand types.
+ *
+ * kmr_cproto.h: KMR_CPROTO_ELEM_<width><sign> is the element type and
+ * KMR_CPROTO_PARAMS_<form>(element type) the A and B parameters of a typed
+ * call.
+ * ---------------------------------------------------------------------- */
+
+struct entry_point {
+    const char *name;
+    int dim;
+    int acc;
+    int masked;
+    const char *a_type;
+    const char *b_type;
+};
+
+#define GEN_ENTRY_(masked, name, dim, acc, f, sw, dw, sg) \
+    {#name, dim, acc, masked, STR(KMRSIM_ARG_A_##f), STR(KMRSIM_ARG_B_##f)},
+
+/* Every entry point, in the order the lists give them. A new entry-point
+ * family added to one of the lists appears here (and in the listing, under
+ * a heading of its own) without a change to this program. */
+/* clang-format off */
+static const struct entry_point entry_points[] = {
+#define KMRSIM_ENTRY_X_(name, dim, acc, f, sw, dw, sg) GEN_ENTRY_(0, name, dim, acc, f, sw, dw, sg)
+    KMRSIM_MODE_LIST(KMRSIM_UNMASKED_ENTRY_)
+#undef KMRSIM_ENTRY_X_
+#define KMRSIM_ENTRY_X_(name, dim, acc, f, sw, dw, sg) GEN_ENTRY_(1, name, dim, acc, f, sw, dw, sg)
+    KMRSIM_MODE_LIST(KMRSIM_MASKED_ENTRY_)
+#undef KMRSIM_ENTRY_X_
+};
+/* clang-format on */
+
+struct mode {
+    const char *name;      /* the mode letters: SEBBS, VVWWU, ... */
+    const char *dest_type; /* destination element type of a typed call */
+    const char *params;    /* A and B parameters of a typed call */
+};
+
+#define GEN_MODE_(f, sw, dw, sg) \
+    {STR(f##sw##dw##sg), STR(KMR_CPROTO_ELEM_##dw##sg), STR(KMR_CPROTO_PARAMS_##f(KMR_CPROTO_ELEM_##sw##sg))},
+
+static const struct mode modes[] = {KMRSIM_MODE_LIST(GEN_MODE_)};
+
+/* Typed-call families of kmr_cproto.h, in listing order. A family defines
+ * one static inline call per operand mode, named prefix + mode letters,
+ * taking (opcode, destination, A, B) with the mode's element types. When
+ * kmr_cproto.h gains a family (2D or 3D, acc_, masked), add one line for it
+ * here, for example {"kmr_2D_", "two-dimensional; each issues
+ * kmrsim_2D_<mode> ..."}; the listing test then checks that every listed call
+ * exists and that every typed call of kmr_cproto.h is listed. */
+struct typed_family {
+    const char *prefix;
+    const char *what;
+};
+
+static const struct typed_family typed_families[] = {
+    {"kmr_", "one-dimensional; each issues kmrsim_1D_<mode> with mode V_<mode>"},
+};
+
+/* ---------------------------------------------------------------------- */
+
+#define COUNT(a) (sizeof(a) / sizeof((a)[0]))
+
+/* The family an entry point belongs to: its name without the mode letters
+ * (kmrsim_acc_2D_VVHWS -> kmrsim_acc_2D_). Returns the prefix length. */
+static size_t family_prefix_length(const char *name)
+{
+    const char *last = strrchr(name, '_');
+    return last ? (size_t)(last - name) + 1 : 0;
+}
+
+static void describe_family(FILE *out, const struct entry_point *e, const char *prefix, size_t prefix_len,
+                            unsigned count)
+{
+    static const char *const dims[] = {"", "one-dimensional", "two-dimensional (REG_ROWS rows)",
+                                       "three-dimensional (REG_MATS matrices of REG_ROWS rows)"};
+    const char *dim = e->dim >= 1 && e->dim <= 3 ? dims[e->dim] : "other";
+    fprintf(out, "\n/* %.*s<mode> (%u): %s%s%s */\n", (int)prefix_len, prefix, count, dim, e->masked ? ", masked" : "",
+            e->acc ? ", accumulating" : "");
+}
+
+/* "void *" and "srcA" -> "void *srcA"; "int32_t" and "srcA" -> "int32_t srcA". */
+static void write_parameter(FILE *out, const char *type, const char *name)
+{
+    size_t len = strlen(type);
+    fprintf(out, "%s%s%s", type, len > 0 && type[len - 1] == '*' ? "" : " ", name);
+}
+
+static void write_entry_points(FILE *out)
+{
+    /* Families in order of first appearance, each family's entry points in
+     * mode order. */
+    unsigned char *done = calloc(COUNT(entry_points), 1);
+    if (done == NULL) {
+        fprintf(stderr, "Error: out of memory\n");
+        exit(1);
+    }
+    fprintf(out, "\n/* ---- Instruction entry points (%u) ----\n", (unsigned)COUNT(entry_points));
+    fprintf(out, " * Each takes (mode, opcode, destination, A, B); the mode argument is not\n"
+                 " * read. A vector operand is a scratchpad address, a scalar and the\n"
+                 " * enumeration operand are 32-bit integers (pass 0 for the enumeration). */\n");
+    for (size_t i = 0; i < COUNT(entry_points); ++i) {
+        if (done[i])
+            continue;
+        const char *prefix = entry_points[i].name;
+        size_t len = family_prefix_length(prefix);
+        unsigned count = 0;
+        for (size_t j = i; j < COUNT(entry_points); ++j)
+            if (family_prefix_length(entry_points[j].name) == len && strncmp(entry_points[j].name, prefix, len) == 0)
+                ++count;
+        describe_family(out, &entry_points[i], prefix, len, count);
+        for (size_t j = i; j < COUNT(entry_points); ++j) {
+            const struct entry_point *e = &entry_points[j];
+            if (family_prefix_length(e->name) != len || strncmp(e->name, prefix, len) != 0)
+                continue;
+            fprintf(out, "void %s(kmrsim_vmode_t mode, vinstr_t instr, void *dest, ", e->name);
+            write_parameter(out, e->a_type, "srcA");
+            fputs(", ", out);
+            write_parameter(out, e->b_type, "srcB");
+            fputs(");\n", out);
+            done[j] = 1;
+        }
+    }
+    free(done);
+}
+
+static void write_typed_calls(FILE *out)
+{
+    fprintf(out, "\n/* ---- Typed calls (%u) ----\n", (unsigned)(COUNT(typed_families) * COUNT(modes)));
+    fprintf(out, " * Inline functions of kmr_cproto.h, one per operand mode, with the mode's\n"
+                 " * element types: kmr_VVWWS(VADD, c, a, b) adds word vectors a and b into c. */\n");
+    for (size_t f = 0; f < COUNT(typed_families); ++f) {
+        fprintf(out, "\n/* %s<mode> (%u): %s */\n", typed_families[f].prefix, (unsigned)COUNT(modes),
+                typed_families[f].what);
+        for (size_t m = 0; m < COUNT(modes); ++m)
+            fprintf(out, "static inline void %s%s(vinstr_t v_op, %s *v_out, %s);\n", typed_families[f].prefix,
+                    modes[m].name, modes[m].dest_type, modes[m].params);
+    }
+}
+
+static void write_header(FILE *out)
+{
+    fprintf(out, "/* kmr_entry_points.h: generated by gen_entry_points when kmrsim is built,\n"
+                 " * from the operand-mode list of kmr_sim.h and the typed calls of\n"
+                 " * kmr_cproto.h; do not edit.\n"
+                 " *\n"
+                 " * Every instruction entry point of the simulator library and every typed\n"
+                 " * call, written out in full, one per line. kmr_api.h already declares them\n"
+                 " * all (through macros); this header is there to be read and searched, and\n"
+                 " * including it after kmr_api.h changes nothing.\n"
+                 " *\n"
+                 " * Mode letters: form, source width, destination width, sign. Forms: SE\n"
+                 " * (scalar A, enumeration B), SV (scalar A, vector B), VE (vector A,\n"
+                 " * enumeration B), VV (vector A, vector B); widths: B 8-bit, H 16-bit,\n"
+                 " * W 32-bit; sign: S signed, U unsigned. The mode value V_<mode> is a\n"
+                 " * kmrsim_vmode_t. */\n"
+                 "#ifndef KMR_ENTRY_POINTS_H\n"
+                 "#define KMR_ENTRY_POINTS_H\n"
+                 "\n"
+                 "#include \"kmr_api.h\"\n"
+                 "\n"
+                 "#ifdef __cplusplus\n"
+                 "extern \"C\" {\n"
+                 "#endif\n");
+    write_entry_points(out);
+    write_typed_calls(out);
+    fprintf(out, "\n"
+                 "#ifdef __cplusplus\n"
+                 "}\n"
+                 "#endif\n"
+                 "\n"
+                 "#endif /* KMR_ENTRY_POINTS_H */\n");
+}
+
+/* Writes to a temporary file beside the output and renames it into place,
+ * so that a failed run never leaves a partial header behind. */
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        fprintf(stderr, "usage: %s OUTPUT_FILE\n", argv[0]);
+        return 2;
+    }
+    const char *path = argv[1];
+    size_t len = strlen(path);
+    char *tmp = malloc(len + 5);
+    if (tmp == NULL) {
+        fprintf(stderr, "Error: out of memory\n");
+        return 1;
+    }
+    memcpy(tmp, path, len);
+    memcpy(tmp + len, ".tmp", 5);
+
+    FILE *out = fopen(tmp, "w");
+    if (out == NULL) {
+        fprintf(stderr, "Error: cannot write %s\n", tmp);
+        free(tmp);
+        return 1;
+    }
+    write_header(out);
+    int failed = ferror(out);
+    if (fclose(out) != 0)
+        failed = 1;
+    if (failed || rename(tmp, path) != 0) {
+        fprintf(stderr, "Error: cannot write %s\n", path);
+        remove(tmp);
+        free(tmp);
+        return 1;
+    }
+    free(tmp);
+    return 0;
+}

@@ -1,9 +1,27 @@
 #!/usr/bin/env bash
-# Installs the build and test dependencies on Debian when they are missing:
-# a C/C++ toolchain, CMake, GoogleTest and Google Benchmark.
+# Installs on Debian the packages that are missing for the given tasks:
+#   build  a C/C++ toolchain, CMake and make (the libraries and examples)
+#   test   GoogleTest and pkg-config (the test suite and its install checks)
+#   bench  Google Benchmark
+# Without arguments, everything.
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev libbenchmark-dev)
+if [ $# -eq 0 ]; then
+    set -- build test bench
+fi
+
+packages=()
+for task in "$@"; do
+    case "$task" in
+    build) packages+=(cmake make g++) ;;
+    test) packages+=(libgtest-dev pkgconf) ;;
+    bench) packages+=(libbenchmark-dev) ;;
+    *)
+        echo "Error: unknown task '$task' (build, test or bench)" >&2
+        exit 2
+        ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

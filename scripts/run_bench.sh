@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh
+scripts/deps.sh build bench
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKMRSIM_BUILD_BENCH=ON -DKMRSIM_BUILD_TESTS=OFF \
     -DKMRSIM_BUILD_EXAMPLES=OFF
 cmake --build build-bench -j"$(nproc)" --target kmrsim_bench

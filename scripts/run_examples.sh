@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the project (Release, in build/) and runs
-# every example program that has been built.
+# Installs what is missing to build, builds the libraries and the two
+# example programs (Release, in build/) and runs them. Nothing else is
+# built, so neither GoogleTest nor Google Benchmark is needed: a fresh
+# build tree is configured without the tests; one that exists keeps its
+# settings (run_tests.sh builds the rest in the same tree).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
-cmake --build build -j"$(nproc)"
+scripts/deps.sh build
+options=(-DCMAKE_BUILD_TYPE=Release -DKMRSIM_BUILD_EXAMPLES=ON)
+if [ ! -f build/CMakeCache.txt ]; then
+    options+=(-DKMRSIM_BUILD_TESTS=OFF -DKMRSIM_BUILD_BENCH=OFF)
+fi
+cmake -S . -B build "${options[@]}"
+cmake --build build -j"$(nproc)" --target kmrsim kmr_api example_flat example_vec
 
 for example in example_flat example_vec; do
     program=build/examples/software/simple/$example

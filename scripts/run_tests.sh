@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh
+scripts/deps.sh build test
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DKMRSIM_BUILD_TESTS=ON \
     -DKMRSIM_WARNINGS_AS_ERRORS="${KMRSIM_WARNINGS_AS_ERRORS:-OFF}"
 cmake --build build -j"$(nproc)"

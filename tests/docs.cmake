@@ -45,15 +45,15 @@ endforeach()
 # blocks, blocks that are not run), one with a failure of every kind, each
 # of which must be reported with its line.
 set(KMRSIM_DOC_FIXTURES ${CMAKE_CURRENT_SOURCE_DIR}/docs/fixtures)
-add_test(NAME doc_runner_passes
+add_test(NAME snippet_runner_passes
   COMMAND ${CMAKE_COMMAND} "-DPAGE=${KMRSIM_DOC_FIXTURES}/passing.md" "-DPAGE_NAME=passing.md"
     "-DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/docs/runner_passes" ${KMRSIM_DOC_ARGS}
     -DEXPECT_SUCCESS=ON "-DEXPECT=passing.md: 4 snippet(s) passed"
     -P ${CMAKE_CURRENT_SOURCE_DIR}/docs/check_runner.cmake)
-add_test(NAME doc_runner_reports
+add_test(NAME snippet_runner_reports
   COMMAND ${CMAKE_COMMAND} "-DPAGE=${KMRSIM_DOC_FIXTURES}/failing.md" "-DPAGE_NAME=failing.md"
     "-DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/docs/runner_reports" ${KMRSIM_DOC_ARGS}
     -DEXPECT_SUCCESS=OFF
     "-DEXPECT=failing.md:3: the snippet does not compile|failing.md:11: the snippet does not compile|failing.md:15: the snippet exited with '3'|failing.md:19: standard output differs from the output block at line 30|  -expected|  +printed|failing.md:37: this output block does not follow|failing.md:41: standard output differs from the output block at line 45|  -nothing is printed|failing.md:49: the code block opened here is never closed"
     -P ${CMAKE_CURRENT_SOURCE_DIR}/docs/check_runner.cmake)
-set_tests_properties(doc_runner_passes doc_runner_reports PROPERTIES TIMEOUT 300 LABELS docs)
+set_tests_properties(snippet_runner_passes snippet_runner_reports PROPERTIES TIMEOUT 300 LABELS docs)

@@ -67,7 +67,7 @@ struct engine {
             const kmrsim_custom_entry_t &e = s.custom_instructions[op - VCUSTOM0];
             c.func = e.func;
             const int shift = (op - VCUSTOM0) - e.first;
-            c.opcode_select = (shift >= 0 && shift < KMRSIM_NUM_CUSTOM) ? uint16_t(1u << shift) : 0;
+            c.opcode_select = (shift >= 0 && shift < KMRSIM_NUM_CUSTOM) ? uint16_t(1u << shift) : uint16_t(0);
         } else {
             c.loop_all = select_op_loop<S, true>(op);
             c.loop_some = select_op_loop<S, false>(op);

@@ -1,6 +1,7 @@
 // Opcode checks, cycle accounting and instruction admission, shared by every
 // entry point and by mask setup.
 #include "dispatch.hpp"
+#include "accumulate.hpp"
 
 #include <cstdio>
 
@@ -9,7 +10,7 @@ namespace kmrsim {
 int64_t accumulator = 0;
 bool whole_row_path_enabled = true;
 
-bool instruction_allowed(vinstr_t instr, bool masked)
+bool issuable(vinstr_t instr, bool masked)
 {
     if (static_cast<uint32_t>(instr) > static_cast<uint32_t>(MAX_INSTR_VAL)) {
         std::fprintf(stderr, "Error: opcode %d is not an instruction (0 to %d); nothing executed\n",
@@ -44,7 +45,7 @@ void account_cycles(vinstr_t instr, int dim, int esize)
     }
 }
 
-bool admit_instruction(vinstr_t instr)
+bool count_and_admit(vinstr_t instr)
 {
     kmr_sim_t &s = sim();
     s.stats.instruction_count[instr] += 1;
@@ -56,9 +57,9 @@ bool admit_instruction(vinstr_t instr)
         }
         if (lanes_for_instruction(instr) <= 0) {
             std::fprintf(stderr,
-                         "Error: VCUSTOM%d has a lane count of %d (register it again after kmrsim_init); "
+                         "Error: %s has a lane count of %d (register it again after kmrsim_init); "
                          "nothing executed\n",
-                         k, lanes_for_instruction(instr));
+                         opcode_name(instr), lanes_for_instruction(instr));
             return false;
         }
     } else if (lanes_for_instruction(instr) <= 0) {

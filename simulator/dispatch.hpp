@@ -8,39 +8,29 @@
 
 #include "engine.hpp"
 #include "kmrsim.hpp"
+#include "memory.hpp"
 
 namespace kmrsim {
 
-// Operand forms, numbered as in the mode values.
-enum operand_form : int {
-    FORM_SE = 0,
-    FORM_SV = 1,
-    FORM_VE = 2,
-    FORM_VV = 3
-};
-
-constexpr int mode_of_form(int form)
-{
-    return form == FORM_VV ? MODE_VV : form == FORM_SV ? MODE_SV : form == FORM_VE ? MODE_VE : MODE_SE;
-}
-
-// Refuses, with an "Error: " message, an opcode outside 0..39 and a masked
-// instruction when there is no mask memory; nothing is counted for them.
-bool instruction_allowed(vinstr_t instr, bool masked);
+// Whether an instruction can be issued at all: an opcode outside
+// 0..MAX_INSTR_VAL, or a masked instruction without mask memory, is refused
+// with an "Error: " message before anything is counted.
+bool issuable(vinstr_t instr, bool masked);
 
 // Adds the instruction's cycle estimate for 1 to 256 lanes to the statistics.
 void account_cycles(vinstr_t instr, int dim, int esize);
 
 // Counts the instruction, then decides whether it runs: an unregistered
-// custom opcode, or one with no lanes, is refused with an "Error: " message.
-bool admit_instruction(vinstr_t instr);
+// custom opcode, or an opcode with no lanes, is refused with an "Error: "
+// message (counted and charged, not executed).
+bool count_and_admit(vinstr_t instr);
 
 template <typename D, typename S, typename Src>
-void kmrsim_dispatch(int dim, int mode, vinstr_t instr, void *dest, const void *A, const void *B, bool masked, bool acc)
+void kmrsim_dispatch(int dim, int form, vinstr_t instr, void *dest, const void *A, const void *B, bool masked, bool acc)
 {
-    if (!admit_instruction(instr))
+    if (!count_and_admit(instr))
         return;
-    engine<D, S, Src>::run(dim, mode, instr, dest, A, B, masked, acc);
+    engine<D, S, Src>::run(dim, form, instr, dest, A, B, masked, acc);
 }
 
 // Source A or B of an entry point: an address or a 32-bit value.
@@ -65,28 +55,30 @@ void run_entry(int dim, bool acc, bool masked, vinstr_t instr, void *dest, opera
 {
     static_assert(std::is_signed_v<Src> == std::is_signed_v<Dst>);
     using Wide = std::conditional_t<(sizeof(Src) > sizeof(Dst)), Src, Dst>;
-    using S = std::conditional_t<Form == FORM_SE, Dst, Wide>;
-    using VecSrc = std::conditional_t<Form == FORM_SE, Dst, Src>;
+    using S = std::conditional_t<Form == KMRSIM_FORM_SE, Dst, Wide>;
+    using VecSrc = std::conditional_t<Form == KMRSIM_FORM_SE, Dst, Src>;
 
-    if (!instruction_allowed(instr, masked))
+    if (!issuable(instr, masked))
         return;
 
+    // A scalar is narrowed to the computation type (SV) or the destination
+    // type (SE) and extended back by the signedness.
     int32_t scalar = 0;
     const void *A;
-    if constexpr (Form == FORM_SV) {
+    if constexpr (Form == KMRSIM_FORM_SV) {
         scalar = static_cast<int32_t>(static_cast<S>(a.value));
         A = &scalar;
-    } else if constexpr (Form == FORM_SE) {
+    } else if constexpr (Form == KMRSIM_FORM_SE) {
         scalar = static_cast<int32_t>(static_cast<Dst>(a.value));
         A = &scalar;
     } else {
         A = ptr(a.address);
     }
-    const void *B = (Form == FORM_VV || Form == FORM_SV) ? ptr(b.address) : nullptr;
+    const void *B = b_is_vector(Form) ? ptr(b.address) : nullptr;
 
-    const int esize = Form == FORM_SE ? int(sizeof(Dst)) : int(std::max(sizeof(Src), sizeof(Dst)));
+    const int esize = Form == KMRSIM_FORM_SE ? int(sizeof(Dst)) : int(std::max(sizeof(Src), sizeof(Dst)));
     account_cycles(instr, dim, esize);
-    kmrsim_dispatch<Dst, S, VecSrc>(dim, mode_of_form(Form), instr, dest, A, B, masked, acc);
+    kmrsim_dispatch<Dst, S, VecSrc>(dim, Form, instr, dest, A, B, masked, acc);
 }
 
 }  // namespace kmrsim

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "kmrsim.hpp"
+#include "memory.hpp"
 
 namespace {
 
@@ -16,10 +16,7 @@ enum : uint32_t {
     kDmaImmediate = 1
 };
 
-inline uintptr_t addr(const void *p)
-{
-    return reinterpret_cast<uintptr_t>(p);
-}
+using kmrsim::addr;
 
 // Copies the first `bytes` bytes of a request. Host and scratchpad buffers
 // are the caller's; a host buffer that overlaps the scratchpad side must not

@@ -38,8 +38,9 @@ constexpr T min_int()
 
 namespace kmrsim {
 
-// Number of built-in opcodes (0..23); higher opcodes are custom instructions.
-inline constexpr int builtin_op_count = 24;
+// Number of built-in opcodes (VMOV .. VABSDIFF); the opcodes from VCUSTOM0
+// on are custom instructions.
+inline constexpr int builtin_op_count = VCUSTOM0;
 
 namespace detail {
 
@@ -173,34 +174,49 @@ template <int Op, typename T>
 struct element_op;
 
 namespace detail {
-// Defaults shared by most opcodes: reads A's value and B's value only.
-struct op_reads_ab {
-    static constexpr bool reads_a_flag = false;
-    static constexpr bool reads_b = true;
-    static constexpr bool reads_b_flag = false;
-    static constexpr bool conditional = false;
+// What an opcode reads and how it behaves around its element computation.
+// Every opcode definition below derives from one of these and overrides
+// what differs; the simulator's per-opcode tables are built from them.
+struct op_facts {
+    static constexpr bool reads_a_flag = false;  // A's flag is an input
+    static constexpr bool reads_b = true;        // B's value is an input
+    static constexpr bool reads_b_flag = false;  // B's flag is an input
+    static constexpr bool conditional = false;   // may cancel its write (clears enable)
+    // Source B's range is waited for and checked before the row runs.
+    static constexpr bool b_range_checked = true;
+    // Narrowing to a narrower destination clamps instead of keeping the low bits.
+    static constexpr bool saturates_on_narrowing = false;
+    // The conditional move that holds exactly where this one fails (-1: none);
+    // refining a mask writes 0 under the old mask where the new condition fails.
+    static constexpr int inverse_condition = -1;
 };
+// Most opcodes: A's value and B's value.
+using op_reads_ab = op_facts;
 // Carry opcodes: A's value and B's flag; B's value is not used.
-struct op_reads_a_and_b_flag {
-    static constexpr bool reads_a_flag = false;
+struct op_reads_a_and_b_flag : op_facts {
     static constexpr bool reads_b = false;
     static constexpr bool reads_b_flag = true;
-    static constexpr bool conditional = false;
 };
 // Logic opcodes: the same operation on the values and on the flags.
-struct op_reads_all {
+struct op_reads_all : op_facts {
     static constexpr bool reads_a_flag = true;
-    static constexpr bool reads_b = true;
     static constexpr bool reads_b_flag = true;
-    static constexpr bool conditional = false;
+};
+// Rotates: B's value and flag.
+struct op_reads_b_and_flag : op_facts {
+    static constexpr bool reads_b_flag = true;
+};
+// Fixed-point opcodes: saturate, also when narrowing.
+struct op_saturating : op_facts {
+    static constexpr bool saturates_on_narrowing = true;
 };
 // Conditional moves: move A (value and flag) when a test on B holds.
-template <bool ReadsBFlag>
-struct op_cmv {
+template <int Inverse, bool ReadsBFlag>
+struct op_cmv : op_facts {
     static constexpr bool reads_a_flag = true;
-    static constexpr bool reads_b = true;
     static constexpr bool reads_b_flag = ReadsBFlag;
     static constexpr bool conditional = true;
+    static constexpr int inverse_condition = Inverse;
 };
 
 template <typename T>
@@ -215,11 +231,10 @@ inline void cmv(bool cond, T a, T a_flag, T &out, T &out_flag, T &enable)
 
 // VMOV: a, with A's flag.
 template <typename T>
-struct element_op<VMOV, T> {
+struct element_op<VMOV, T> : detail::op_facts {
     static constexpr bool reads_a_flag = true;
     static constexpr bool reads_b = false;
-    static constexpr bool reads_b_flag = false;
-    static constexpr bool conditional = false;
+    static constexpr bool b_range_checked = false;  // VMOV never reads B
     static inline void apply(T a, T a_flag, T, T, T &out, T &out_flag, T &, unsigned)
     {
         out = a;
@@ -333,7 +348,7 @@ struct element_op<VMULHI, T> : detail::op_reads_ab {
 // With frac = 0 there is no fraction to round away: the rounding constant is
 // 0 and the result is the exact product, saturated.
 template <typename T>
-struct element_op<VMULFXP, T> : detail::op_reads_ab {
+struct element_op<VMULFXP, T> : detail::op_saturating {
     static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned frac)
     {
         using P = typename detail::elem_traits<T>::Prod;
@@ -354,7 +369,7 @@ struct element_op<VMULFXP, T> : detail::op_reads_ab {
 // VSUBFXP / VADDFXP: subtraction / addition saturated to T's range; the flag
 // says it saturated.
 template <typename T>
-struct element_op<VSUBFXP, T> : detail::op_reads_ab {
+struct element_op<VSUBFXP, T> : detail::op_saturating {
     static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned)
     {
         const T r = detail::wrap_sub(a, b);
@@ -370,7 +385,7 @@ struct element_op<VSUBFXP, T> : detail::op_reads_ab {
     }
 };
 template <typename T>
-struct element_op<VADDFXP, T> : detail::op_reads_ab {
+struct element_op<VADDFXP, T> : detail::op_saturating {
     static inline void apply(T a, T, T b, T, T &out, T &out_flag, T &, unsigned)
     {
         const T r = detail::wrap_add(a, b);
@@ -422,11 +437,7 @@ struct element_op<VSHR, T> : detail::op_reads_ab {
 
 // VROTL / VROTR: B rotated within W bits by a AND (W - 1); B's flag is kept.
 template <typename T>
-struct element_op<VROTL, T> {
-    static constexpr bool reads_a_flag = false;
-    static constexpr bool reads_b = true;
-    static constexpr bool reads_b_flag = true;
-    static constexpr bool conditional = false;
+struct element_op<VROTL, T> : detail::op_reads_b_and_flag {
     static inline void apply(T a, T, T b, T b_flag, T &out, T &out_flag, T &, unsigned)
     {
         using U = typename detail::elem_traits<T>::U;
@@ -436,11 +447,7 @@ struct element_op<VROTL, T> {
     }
 };
 template <typename T>
-struct element_op<VROTR, T> {
-    static constexpr bool reads_a_flag = false;
-    static constexpr bool reads_b = true;
-    static constexpr bool reads_b_flag = true;
-    static constexpr bool conditional = false;
+struct element_op<VROTR, T> : detail::op_reads_b_and_flag {
     static inline void apply(T a, T, T b, T b_flag, T &out, T &out_flag, T &, unsigned)
     {
         using U = typename detail::elem_traits<T>::U;
@@ -453,42 +460,42 @@ struct element_op<VROTR, T> {
 // Conditional moves: A's value and flag when the test on B holds, otherwise
 // nothing is written (enable cleared).
 template <typename T>
-struct element_op<VCMV_LEZ, T> : detail::op_cmv<true> {
+struct element_op<VCMV_LEZ, T> : detail::op_cmv<VCMV_GTZ, true> {
     static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &enable, unsigned)
     {
         detail::cmv(detail::cond_lez(b, b_flag), a, a_flag, out, out_flag, enable);
     }
 };
 template <typename T>
-struct element_op<VCMV_GTZ, T> : detail::op_cmv<true> {
+struct element_op<VCMV_GTZ, T> : detail::op_cmv<VCMV_LEZ, true> {
     static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &enable, unsigned)
     {
         detail::cmv(!detail::cond_lez(b, b_flag), a, a_flag, out, out_flag, enable);
     }
 };
 template <typename T>
-struct element_op<VCMV_LTZ, T> : detail::op_cmv<true> {
+struct element_op<VCMV_LTZ, T> : detail::op_cmv<VCMV_GEZ, true> {
     static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &enable, unsigned)
     {
         detail::cmv(detail::cond_ltz(b, b_flag), a, a_flag, out, out_flag, enable);
     }
 };
 template <typename T>
-struct element_op<VCMV_GEZ, T> : detail::op_cmv<true> {
+struct element_op<VCMV_GEZ, T> : detail::op_cmv<VCMV_LTZ, true> {
     static inline void apply(T a, T a_flag, T b, T b_flag, T &out, T &out_flag, T &enable, unsigned)
     {
         detail::cmv(!detail::cond_ltz(b, b_flag), a, a_flag, out, out_flag, enable);
     }
 };
 template <typename T>
-struct element_op<VCMV_Z, T> : detail::op_cmv<false> {
+struct element_op<VCMV_Z, T> : detail::op_cmv<VCMV_NZ, false> {
     static inline void apply(T a, T a_flag, T b, T, T &out, T &out_flag, T &enable, unsigned)
     {
         detail::cmv(b == 0, a, a_flag, out, out_flag, enable);
     }
 };
 template <typename T>
-struct element_op<VCMV_NZ, T> : detail::op_cmv<false> {
+struct element_op<VCMV_NZ, T> : detail::op_cmv<VCMV_Z, false> {
     static inline void apply(T a, T a_flag, T b, T, T &out, T &out_flag, T &enable, unsigned)
     {
         detail::cmv(b != 0, a, a_flag, out, out_flag, enable);
@@ -607,10 +614,50 @@ element_fn<T> select_element_op(int op)
     return detail::element_table<T>[static_cast<size_t>(op)];
 }
 
+// The facts of one opcode, as the engines consult them at run time.
+struct op_info {
+    bool reads_a_flag;
+    bool reads_b;
+    bool reads_b_flag;
+    bool conditional;
+    bool b_range_checked;
+    bool saturates_on_narrowing;
+    int inverse_condition;
+};
+
+namespace detail {
+template <int Op>
+constexpr op_info info_of()
+{
+    using E = element_op<Op, int32_t>;
+    return {E::reads_a_flag,           E::reads_b,          E::reads_b_flag, E::conditional, E::b_range_checked,
+            E::saturates_on_narrowing, E::inverse_condition};
+}
+template <size_t... I>
+constexpr std::array<op_info, sizeof...(I)> make_op_info(std::index_sequence<I...>)
+{
+    return {{info_of<int(I)>()...}};
+}
+}  // namespace detail
+
+// The facts of every built-in opcode, indexed by opcode.
+inline constexpr std::array<op_info, builtin_op_count> builtin_op_info =
+    detail::make_op_info(std::make_index_sequence<builtin_op_count>());
+
+// A custom function sees every input and may cancel any write; its results
+// are narrowed by keeping the low bits.
+inline constexpr op_info custom_op_info{true, true, true, true, true, false, -1};
+
+// The facts of any opcode 0 .. MAX_INSTR_VAL.
+constexpr const op_info &opcode_info(int op)
+{
+    return op >= 0 && op < builtin_op_count ? builtin_op_info[size_t(op)] : custom_op_info;
+}
+
 // True for the opcodes whose narrowing saturates instead of truncating.
 constexpr bool narrows_by_saturation(int op)
 {
-    return op == VMULFXP || op == VSUBFXP || op == VADDFXP;
+    return opcode_info(op).saturates_on_narrowing;
 }
 
 namespace detail {

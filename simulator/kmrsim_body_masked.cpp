@@ -3,6 +3,4 @@
 // length and disabled elements take no part.
 #include "entry_points.hpp"
 
-#define KMRSIM_ENTRY_X_ KMRSIM_DEFINE_MASKED_ENTRY_
-KMRSIM_MODE_LIST(KMRSIM_MASKED_ENTRY_)
-#undef KMRSIM_ENTRY_X_
+KMRSIM_MODE_LIST_WITH(KMRSIM_MASKED_ENTRIES, KMRSIM_DEFINE_ENTRY_)

@@ -9,41 +9,42 @@ namespace {
 
 const char *const setup_function = "void kmrsim_masked_setup_common(kmrsim_vmode_t, vinstr_t, void*, bool)";
 
-// The condition that holds exactly where the given one fails.
+// The condition that holds exactly where the given one fails (a refinement
+// writes 0 there under the old mask); other opcodes are used as they are.
 vinstr_t inverted_condition(vinstr_t instr)
 {
-    switch (instr) {
-    case VCMV_LEZ: return VCMV_GTZ;
-    case VCMV_GTZ: return VCMV_LEZ;
-    case VCMV_LTZ: return VCMV_GEZ;
-    case VCMV_GEZ: return VCMV_LTZ;
-    case VCMV_Z: return VCMV_NZ;
-    case VCMV_NZ: return VCMV_Z;
-    default: return instr;
-    }
+    const int inverse = kmrsim::opcode_info(instr).inverse_condition;
+    return inverse >= 0 ? static_cast<vinstr_t>(inverse) : instr;
 }
 
 // One step of a setup: an SV instruction with scalar A, source B (elements
-// of type S) and the mask memory as a byte destination, issued through the
-// same chain as the SV entry points.
-template <typename S>
+// of type Src) and the mask memory as a byte destination, issued through
+// the same chain as the SV entry points.
+template <typename Src>
 void setup_step(vinstr_t instr, int32_t scalar, void *src, bool masked)
 {
-    using D = std::conditional_t<std::is_signed_v<S>, int8_t, uint8_t>;
-    kmrsim::run_entry<kmrsim::FORM_SV, S, D>(1, false, masked, instr, kmrsim::sim().mask_memory,
-                                             kmrsim::make_operand(scalar), kmrsim::make_operand(src));
+    using D = std::conditional_t<std::is_signed_v<Src>, int8_t, uint8_t>;
+    kmrsim::run_entry<KMRSIM_FORM_SV, Src, D>(1, false, masked, instr, kmrsim::sim().mask_memory,
+                                              kmrsim::make_operand(scalar), kmrsim::make_operand(src));
 }
 
-template <typename S>
+// A fresh mask: 0 everywhere, then 1 where the condition holds. A
+// refinement: 0, under the old mask, where the condition fails.
+template <typename Src>
 void setup(vinstr_t instr, void *src, bool is_masked)
 {
     if (!is_masked) {
-        setup_step<S>(VMOV, 0, nullptr, false);
-        setup_step<S>(instr, 1, src, false);
+        setup_step<Src>(VMOV, 0, nullptr, false);
+        setup_step<Src>(instr, 1, src, false);
     } else {
-        setup_step<S>(inverted_condition(instr), 0, src, true);
+        setup_step<Src>(inverted_condition(instr), 0, src, true);
     }
 }
+
+// The setup for each source width code and signedness code.
+using setup_fn = void (*)(vinstr_t, void *, bool);
+constexpr setup_fn kSetups[3][2] = {
+    {setup<int8_t>, setup<uint8_t>}, {setup<int16_t>, setup<uint16_t>}, {setup<int32_t>, setup<uint32_t>}};
 
 }  // namespace
 
@@ -63,19 +64,10 @@ void kmrsim_masked_setup_common(kmrsim_vmode_t mode, vinstr_t instr, void *src, 
     // Only the element width and signedness of the source count; the
     // operand-form letters of the mode are ignored.
     const int value = static_cast<int>(mode);
-    const bool is_unsigned = (value & 1) != 0;
-    const int src_width = value / 24;
-    const int dst_width = (value / 8) % 3;
-    KMRSIM_ASSERT(value >= 0 && value < KMRSIM_NUM_MODES && src_width == dst_width,
+    const int src_width = KMRSIM_MODE_SRC_WIDTH(value);
+    KMRSIM_ASSERT(value >= 0 && value < KMRSIM_NUM_MODES && src_width == KMRSIM_MODE_DST_WIDTH(value),
                   "\"TYPE CONVERSION NOT SUPPORTED FOR MASKED SETUP\\n\" && 0", setup_function);
-    switch (src_width * 2 + (is_unsigned ? 1 : 0)) {
-    case 0: setup<int8_t>(instr, src, is_masked); break;
-    case 1: setup<uint8_t>(instr, src, is_masked); break;
-    case 2: setup<int16_t>(instr, src, is_masked); break;
-    case 3: setup<uint16_t>(instr, src, is_masked); break;
-    case 4: setup<int32_t>(instr, src, is_masked); break;
-    default: setup<uint32_t>(instr, src, is_masked); break;
-    }
+    kSetups[src_width][KMRSIM_MODE_IS_UNSIGNED(value)](instr, src, is_masked);
     s.mask_length = current_vector_length;
 }
 

@@ -8,6 +8,10 @@
 
 namespace kmrsim {
 
+// Stages the write-back pipeline holds: a lane group's results land after
+// the following pipeline_depth - 1 lane groups have read their sources.
+inline constexpr int pipeline_depth = 4;
+
 // One pipeline stage: the lane group's narrowed results and their flags
 // (arrays of the computation type S), the destination of the group's
 // element 0 (type D), and the enable array (nonzero: write the element).
@@ -46,17 +50,21 @@ public:
         return stage;
     }
 
-    // Slot that the next put() will fill.
+    // Slot that the next put() fills, and slot that the next get() empties.
     int next_slot() const { return head; }
-
-    int32_t head = 0;
-    int32_t tail = 0;
+    int oldest_slot() const { return tail; }
 
 private:
     // (i + 1) mod slots, without a division.
     static int32_t advance(int32_t i) { return i + 1 == slots ? 0 : i + 1; }
 
+    int32_t head = 0;
+    int32_t tail = 0;
     Stage buffer[static_cast<unsigned>(slots)] = {};
 };
+
+// The pipeline of an executor with destination type D and computation type S.
+template <typename D, typename S>
+using write_back_pipeline = ring_buffer<stage_t<D, S>, pipeline_depth>;
 
 }  // namespace kmrsim

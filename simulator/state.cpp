@@ -1,7 +1,6 @@
-// The process-wide simulator state, its accessor, and the small checks that
-// every instruction engine runs per row (lane count of an opcode, the
-// mask-memory test and the operand-range check). They are called for every
-// instruction row, so each is a handful of loads and compares.
+// The process-wide simulator state, its accessor, and the lane count of an
+// opcode (vector lanes for built-in opcodes, the registered lane count for
+// custom ones).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -34,32 +33,6 @@ constexpr short kmr_tqm_t::*kCustomLanes[KMRSIM_NUM_CUSTOM] = {
     &kmr_tqm_t::vcustom12_lanes, &kmr_tqm_t::vcustom13_lanes, &kmr_tqm_t::vcustom14_lanes, &kmr_tqm_t::vcustom15_lanes,
 };
 
-constexpr const char *kVerifyFunc = "void verify_sp_ptr(void*, int)";
-
-inline uintptr_t addr(const void *p)
-{
-    return reinterpret_cast<uintptr_t>(p);
-}
-
-// The exemption of the range check: [mask_memory, mask_memory +
-// max_masked_vector_length], both ends included. A state without mask memory
-// exempts nothing (not even a null pointer).
-inline bool in_mask_exemption(const kmr_sim_t &s, uintptr_t p)
-{
-    const uintptr_t m = addr(s.mask_memory);
-    return m != 0 && p >= m && p - m <= static_cast<uint64_t>(static_cast<uint32_t>(s.tqm.max_masked_vector_length));
-}
-
-// One end of an operand range: inside the mask exemption, or within
-// [scratchpad_addr, scratchpad_end] (both ends included).
-inline void check_end(const kmr_sim_t &s, uintptr_t p)
-{
-    if (in_mask_exemption(s, p))
-        return;
-    KMRSIM_ASSERT(p <= addr(s.tqm.scratchpad_end), "sp_ptr<=sp_end", kVerifyFunc);
-    KMRSIM_ASSERT(p >= addr(s.tqm.scratchpad_addr), "sp_ptr>=sp_base", kVerifyFunc);
-}
-
 }  // namespace
 
 short &kmrsim::custom_lanes(kmr_tqm_t &tqm, int k)
@@ -77,39 +50,4 @@ int lanes_for_instruction(int instr)
     if (instr >= VCUSTOM0 && instr <= VCUSTOM15)
         return tqm.*kCustomLanes[instr - VCUSTOM0];
     return -1;
-}
-
-bool mask_memory_contains(const void *p)
-{
-    const kmr_sim_t &s = kmrsim::sim();
-    const uintptr_t m = addr(s.mask_memory);
-    const uintptr_t a = addr(p);
-    // 4 bytes per maskable element; a state without mask memory contains nothing.
-    const uint64_t bytes = 4u * static_cast<uint64_t>(static_cast<uint32_t>(s.tqm.max_masked_vector_length));
-    return m != 0 && a >= m && a - m < bytes;
-}
-
-void verify_sp_ptr(void *sp_ptr, int len)
-{
-    // The length is sign-extended.
-    kmrsim::verify_sp_range(sp_ptr, len);
-}
-
-void kmrsim::verify_sp_range(const void *sp_ptr, int64_t len)
-{
-    const kmr_sim_t &s = kmrsim::sim();
-    const uintptr_t start = addr(sp_ptr);
-    check_end(s, start);
-    // A range whose end would leave the address space is out of the
-    // scratchpad: clamp it to the extreme address so the check fails on the
-    // side the range runs off to instead of wrapping into a valid range.
-    uintptr_t end;
-    if (len >= 0) {
-        const uintptr_t ulen = static_cast<uintptr_t>(len);
-        end = ulen > UINTPTR_MAX - start ? UINTPTR_MAX : start + ulen;
-    } else {
-        const uintptr_t back = static_cast<uintptr_t>(-(len + 1)) + 1;
-        end = back > start ? 0 : start - back;
-    }
-    check_end(s, end);
 }

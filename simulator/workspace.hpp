@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "pipeline.hpp"
+
 namespace kmrsim {
 
 // A growable byte buffer that keeps its storage between instructions.
@@ -14,7 +16,9 @@ struct byte_buffer {
     std::unique_ptr<uint8_t[]> data;
     size_t size = 0;
 
-    uint8_t *reserve(size_t n)
+    // Storage for at least n bytes. Earlier contents are not kept: the
+    // caller fills what it uses.
+    uint8_t *scratch(size_t n)
     {
         if (n > size) {
             size = std::max(n, size * 2);
@@ -26,22 +30,21 @@ struct byte_buffer {
 
 // Working storage of one executor instance: the operand arrays of a lane
 // group (or of a chunk of a row), one result/flag/enable array triple per
-// ring-buffer slot, and copies of source rows. Sized once for the largest
+// pipeline slot, and copies of source rows. Sized once for the largest
 // lane group (256 lanes of 8-bit elements) and grown only if a larger group
 // or row ever appears.
 template <typename D, typename S>
 struct workspace {
     static constexpr size_t min_capacity = 1024;
-    static constexpr int slots = 5;
+    static constexpr size_t slots = size_t(write_back_pipeline<D, S>::slots);
 
     size_t cap = 0;
     std::unique_ptr<S[]> block;
-    std::unique_ptr<D[]> narrow_block;
-    S *a = nullptr, *a_flag = nullptr, *b = nullptr, *b_flag = nullptr, *zero = nullptr;
+    S *a = nullptr, *a_flag = nullptr, *b = nullptr, *b_flag = nullptr;
+    S *zero = nullptr;  // all zeros: the flags of scalars and the enumeration
     S *out[slots] = {}, *out_flag[slots] = {}, *enable[slots] = {};
-    bool all_enabled[slots] = {};
-    bool write_flags[slots] = {};
-    D *narrowed = nullptr;
+    bool all_enabled[slots] = {};  // the slot's stage writes every element
+    bool write_flags[slots] = {};  // the slot's stage writes flags
     byte_buffer copy_a, copy_a_flag, copy_b, copy_b_flag, copy_mask;
 
     // Must only be called while no stage is queued.
@@ -51,27 +54,22 @@ struct workspace {
             return;
         cap = std::max(n, min_capacity);
         block = std::make_unique<S[]>(cap * (5 + 3 * slots));
-        narrow_block = std::make_unique<D[]>(cap);
         S *p = block.get();
-        a = p;
-        p += cap;
-        a_flag = p;
-        p += cap;
-        b = p;
-        p += cap;
-        b_flag = p;
-        p += cap;
-        zero = p;
-        p += cap;
-        for (int i = 0; i < slots; ++i) {
-            out[i] = p;
+        auto take = [&] {
+            S *q = p;
             p += cap;
-            out_flag[i] = p;
-            p += cap;
-            enable[i] = p;
-            p += cap;
+            return q;
+        };
+        a = take();
+        a_flag = take();
+        b = take();
+        b_flag = take();
+        zero = take();
+        for (size_t i = 0; i < slots; ++i) {
+            out[i] = take();
+            out_flag[i] = take();
+            enable[i] = take();
         }
-        narrowed = narrow_block.get();
     }
 };
 

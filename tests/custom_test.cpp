@@ -459,3 +459,39 @@ TEST_F(Custom, NullFunctionUnregisters)
     EXPECT_EQ(stats().instruction_count[VCUSTOM7], 1u);
     EXPECT_EQ(stats().cycle_count[VCUSTOM7][0], 4u);
 }
+
+// An accumulating instruction checks only destination element 0, yet a
+// custom function receives the previous values of every element of its lane
+// group: those past the scratchpad read as 0 with flag 0, element by element.
+TEST_F(Custom, AccumulatingDestinationAtTheEndReadsElementsPastItAsZero)
+{
+    records.clear();
+    registered_lanes = 4;
+    kmrsim_set_custom_instruction(0, 1, 4, recorder);
+    int32_t *d = reinterpret_cast<int32_t *>(static_cast<uint8_t *>(state().tqm.scratchpad_end) - 4);
+    *d = 77;
+    put_flag<int32_t>(d, 0, 1);
+    set_vl(8);
+    kmrsim_acc_1D_SEWWS(V_SEWWS, VCUSTOM0, d, 1, 0);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].out, (std::vector<uint32_t>{77, 0, 0, 0}));
+    EXPECT_EQ(records[0].out_flag, (std::vector<uint32_t>{1, 0, 0, 0}));
+    EXPECT_EQ(records[1].out, (std::vector<uint32_t>{0, 0, 0, 0}));
+    EXPECT_EQ(records[1].out_flag, (std::vector<uint32_t>{0, 0, 0, 0}));
+    // The function left the previous values as results: their sum is 77.
+    EXPECT_EQ(*d, 77);
+    EXPECT_EQ(flag<int32_t>(d), 0);
+}
+
+// The same at the largest vector length a 128 KB scratchpad allows: every
+// lane group but the first lies wholly past the scratchpad.
+TEST_F(Custom, AccumulatingDestinationAtTheEndWithTheLongestVector)
+{
+    reinit(4, 128, 16);
+    kmrsim_set_custom_instruction(0, 1, 4, leave_alone);
+    int32_t *d = reinterpret_cast<int32_t *>(sp(131068));
+    *d = -5;
+    kmr_set_vl(262143);
+    kmrsim_acc_1D_SEWWS(V_SEWWS, VCUSTOM0, d, 1, 0);
+    EXPECT_EQ(*d, -5);
+}

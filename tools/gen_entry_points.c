@@ -20,15 +20,14 @@
  * this section; when the headers rename or extend them, only this section
  * changes.
  *
- * kmr_sim.h: KMRSIM_MODE_LIST(x) calls x(form, source width, destination
- * width, sign) once per operand mode; KMRSIM_UNMASKED_ENTRY_ and
- * KMRSIM_MASKED_ENTRY_ turn one mode into its entry points by calling
- * KMRSIM_ENTRY_X_(name, dim, acc, form, sw, dw, sg) once per entry point;
- * KMRSIM_ARG_A_<form> and KMRSIM_ARG_B_<form> are the operand types.
+ * kmr_sim.h: KMRSIM_MODE_LIST(X) calls X(form, source width, destination
+ * width, sign) once per operand mode; KMRSIM_ENTRY_LIST(X) calls X(name,
+ * dimensions, acc, masked, form, sw, dw, sg) once per entry point;
+ * KMRSIM_ARG_A_<form> and KMRSIM_ARG_B_<form> are the operand types and
+ * KMRSIM_ELEM_<width><sign> the element types.
  *
- * kmr_cproto.h: KMR_CPROTO_ELEM_<width><sign> is the element type and
- * KMR_CPROTO_PARAMS_<form>(element type) the A and B parameters of a typed
- * call.
+ * kmr_cproto.h: KMR_CPROTO_PARAMS_<form>(element type) are the A and B
+ * parameters of a typed call.
  * ---------------------------------------------------------------------- */
 
 struct entry_point {
@@ -40,22 +39,13 @@ struct entry_point {
     const char *b_type;
 };
 
-#define GEN_ENTRY_(masked, name, dim, acc, f, sw, dw, sg) \
+#define GEN_ENTRY_(name, dim, acc, masked, f, sw, dw, sg) \
     {#name, dim, acc, masked, STR(KMRSIM_ARG_A_##f), STR(KMRSIM_ARG_B_##f)},
 
-/* Every entry point, in the order the lists give them. A new entry-point
- * family added to one of the lists appears here (and in the listing, under
- * a heading of its own) without a change to this program. */
-/* clang-format off */
-static const struct entry_point entry_points[] = {
-#define KMRSIM_ENTRY_X_(name, dim, acc, f, sw, dw, sg) GEN_ENTRY_(0, name, dim, acc, f, sw, dw, sg)
-    KMRSIM_MODE_LIST(KMRSIM_UNMASKED_ENTRY_)
-#undef KMRSIM_ENTRY_X_
-#define KMRSIM_ENTRY_X_(name, dim, acc, f, sw, dw, sg) GEN_ENTRY_(1, name, dim, acc, f, sw, dw, sg)
-    KMRSIM_MODE_LIST(KMRSIM_MASKED_ENTRY_)
-#undef KMRSIM_ENTRY_X_
-};
-/* clang-format on */
+/* Every entry point, in the order of the list. A new entry-point family
+ * added to the list appears here (and in the listing, under a heading of
+ * its own) without a change to this program. */
+static const struct entry_point entry_points[] = {KMRSIM_ENTRY_LIST(GEN_ENTRY_)};
 
 struct mode {
     const char *name;      /* the mode letters: SEBBS, VVWWU, ... */
@@ -64,7 +54,7 @@ struct mode {
 };
 
 #define GEN_MODE_(f, sw, dw, sg) \
-    {STR(f##sw##dw##sg), STR(KMR_CPROTO_ELEM_##dw##sg), STR(KMR_CPROTO_PARAMS_##f(KMR_CPROTO_ELEM_##sw##sg))},
+    {STR(f##sw##dw##sg), STR(KMRSIM_ELEM_##dw##sg), STR(KMR_CPROTO_PARAMS_##f(KMRSIM_ELEM_##sw##sg))},
 
 static const struct mode modes[] = {KMRSIM_MODE_LIST(GEN_MODE_)};
 

@@ -11,13 +11,6 @@
 extern "C" {
 #endif
 
-#define KMR_CPROTO_ELEM_BS int8_t
-#define KMR_CPROTO_ELEM_BU uint8_t
-#define KMR_CPROTO_ELEM_HS int16_t
-#define KMR_CPROTO_ELEM_HU uint16_t
-#define KMR_CPROTO_ELEM_WS kmr_word_t
-#define KMR_CPROTO_ELEM_WU uint32_t
-
 #define KMR_CPROTO_PARAMS_VV(t) t *v_in1, t *v_in2
 #define KMR_CPROTO_PARAMS_VE(t) t *v_in1, kmr_enum_t *v_enum
 #define KMR_CPROTO_PARAMS_SV(t) kmr_word_t s_in1, t *v_in2
@@ -32,8 +25,8 @@ extern "C" {
 #define KMR_CPROTO_UNUSED_SE (void)v_enum;
 
 #define KMR_CPROTO_DEFINE_(f, sw, dw, sg)                                                                     \
-    static inline void kmr_##f##sw##dw##sg(vinstr_t v_op, KMR_CPROTO_ELEM_##dw##sg *v_out,                    \
-                                           KMR_CPROTO_PARAMS_##f(KMR_CPROTO_ELEM_##sw##sg))                   \
+    static inline void kmr_##f##sw##dw##sg(vinstr_t v_op, KMRSIM_ELEM_##dw##sg *v_out,                        \
+                                           KMR_CPROTO_PARAMS_##f(KMRSIM_ELEM_##sw##sg))                       \
     {                                                                                                         \
         KMR_CPROTO_UNUSED_##f kmrsim_1D_##f##sw##dw##sg(V_##f##sw##dw##sg, v_op, v_out, KMR_CPROTO_ARGS_##f); \
     }

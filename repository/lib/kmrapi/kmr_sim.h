@@ -14,26 +14,78 @@ extern "C" {
 #endif
 
 /* ------------------------------------------------------------------------
- * Operand modes.
+ * Operand forms, element widths, element types and operand modes.
  *
- * KMRSIM_MODE_LIST(X) calls X(form, source width, destination width, sign)
- * once per mode, in the order of their values:
- * value = 24 * source + 8 * destination + 2 * form + sign, with
- * B = 0, H = 1, W = 2; SE = 0, SV = 1, VE = 2, VV = 3; S = 0, U = 1.
- * The same list generates the entry-point declarations and definitions.
+ * An instruction's operand mode names its form (what operands A and B
+ * are), the width of its vector sources, the width of its destination and
+ * its signedness, in this order: V_VVWBS reads two signed 32-bit vectors
+ * and writes signed 8-bit results. A mode's value is
+ *     24 * source width + 8 * destination width + 2 * form + signedness
+ * with the codes below. Everything that issues or decodes modes (entry
+ * points, typed calls, mask setup, the vector library) uses these.
  * ---------------------------------------------------------------------- */
-#define KMRSIM_MODE_LIST(x) KMRSIM_MODES_SRC_(x, B) KMRSIM_MODES_SRC_(x, H) KMRSIM_MODES_SRC_(x, W)
-#define KMRSIM_MODES_SRC_(x, sw) KMRSIM_MODES_DST_(x, sw, B) KMRSIM_MODES_DST_(x, sw, H) KMRSIM_MODES_DST_(x, sw, W)
-#define KMRSIM_MODES_DST_(x, sw, dw)  \
-    KMRSIM_MODES_SIGN_(x, SE, sw, dw) \
-    KMRSIM_MODES_SIGN_(x, SV, sw, dw) KMRSIM_MODES_SIGN_(x, VE, sw, dw) KMRSIM_MODES_SIGN_(x, VV, sw, dw)
-#define KMRSIM_MODES_SIGN_(x, f, sw, dw) x(f, sw, dw, S) x(f, sw, dw, U)
+
+/* Operand forms: A and B are a vector (V), a scalar (S, operand A only) or
+ * the enumeration (E, operand B only: element i of a row has the value i). */
+typedef enum kmrsim_form_t {
+    KMRSIM_FORM_SE = 0, /* scalar A, enumeration B */
+    KMRSIM_FORM_SV = 1, /* scalar A, vector B */
+    KMRSIM_FORM_VE = 2, /* vector A, enumeration B */
+    KMRSIM_FORM_VV = 3  /* vector A, vector B */
+} kmrsim_form_t;
+
+/* Element widths: the code is log2 of the element size in bytes. */
+enum {
+    KMRSIM_WIDTH_B = 0, /* 8 bits */
+    KMRSIM_WIDTH_H = 1, /* 16 bits */
+    KMRSIM_WIDTH_W = 2  /* 32 bits */
+};
+
+/* Signedness codes. */
+enum {
+    KMRSIM_SIGN_S = 0, /* signed */
+    KMRSIM_SIGN_U = 1  /* unsigned */
+};
+
+/* The element type of a width letter and a signedness letter. */
+#define KMRSIM_ELEM_BS int8_t
+#define KMRSIM_ELEM_BU uint8_t
+#define KMRSIM_ELEM_HS int16_t
+#define KMRSIM_ELEM_HU uint16_t
+#define KMRSIM_ELEM_WS int32_t
+#define KMRSIM_ELEM_WU uint32_t
+
+/* Mode value from its codes, and the codes of a mode value. */
+#define KMRSIM_MODE_VALUE(form, src_width, dst_width, sign) (24 * (src_width) + 8 * (dst_width) + 2 * (form) + (sign))
+#define KMRSIM_MODE_SRC_WIDTH(mode) ((int)(mode) / 24)
+#define KMRSIM_MODE_DST_WIDTH(mode) (((int)(mode) / 8) % 3)
+#define KMRSIM_MODE_FORM(mode) (((int)(mode) / 2) % 4)
+#define KMRSIM_MODE_IS_UNSIGNED(mode) ((int)(mode)&1)
+
+/* KMRSIM_MODE_LIST(X) calls X(form, source width, destination width, sign)
+ * with letters (VV, W, B, S ...) once per mode, in the order of the mode
+ * values. KMRSIM_MODE_LIST_WITH(X, arg) calls X(arg, form, source width,
+ * destination width, sign), and KMRSIM_MODES_OF_SOURCE(X, arg, sw) does so
+ * for the 24 modes with source width sw only. */
+/* clang-format off */
+#define KMRSIM_MODE_LIST(X) KMRSIM_MODE_LIST_WITH(KMRSIM_CALL_WITHOUT_ARG_, X)
+#define KMRSIM_MODE_LIST_WITH(X, arg) \
+    KMRSIM_MODES_OF_SOURCE(X, arg, B) KMRSIM_MODES_OF_SOURCE(X, arg, H) KMRSIM_MODES_OF_SOURCE(X, arg, W)
+#define KMRSIM_MODES_OF_SOURCE(X, arg, sw) \
+    KMRSIM_MODES_DST_(X, arg, sw, B) KMRSIM_MODES_DST_(X, arg, sw, H) KMRSIM_MODES_DST_(X, arg, sw, W)
+#define KMRSIM_MODES_DST_(X, arg, sw, dw)                                     \
+    KMRSIM_MODES_SIGN_(X, arg, SE, sw, dw) KMRSIM_MODES_SIGN_(X, arg, SV, sw, dw) \
+    KMRSIM_MODES_SIGN_(X, arg, VE, sw, dw) KMRSIM_MODES_SIGN_(X, arg, VV, sw, dw)
+#define KMRSIM_MODES_SIGN_(X, arg, f, sw, dw) X(arg, f, sw, dw, S) X(arg, f, sw, dw, U)
+#define KMRSIM_CALL_WITHOUT_ARG_(X, f, sw, dw, sg) X(f, sw, dw, sg)
 
 #define KMRSIM_MODE_ENUMERATOR_(f, sw, dw, sg) V_##f##sw##dw##sg,
 typedef enum kmrsim_vmode_t {
-    KMRSIM_MODE_LIST(KMRSIM_MODE_ENUMERATOR_) KMRSIM_NUM_MODES
+    KMRSIM_MODE_LIST(KMRSIM_MODE_ENUMERATOR_)
+    KMRSIM_NUM_MODES
 } kmrsim_vmode_t;
 #undef KMRSIM_MODE_ENUMERATOR_
+/* clang-format on */
 
 /* ------------------------------------------------------------------------
  * Instruction registers.
@@ -61,7 +113,7 @@ enum {
 /* ------------------------------------------------------------------------
  * Statistics.
  * ---------------------------------------------------------------------- */
-#define KMRSIM_NUM_OPCODES 40
+#define KMRSIM_NUM_OPCODES (MAX_INSTR_VAL + 1)
 #define KMRSIM_NUM_CONFIGS 9
 
 typedef struct kmrsim_stats_t {
@@ -170,27 +222,36 @@ void kmr_assert_tqm_reg_range(uint32_t reg);
 #define KMRSIM_ARG_B_SV void *
 #define KMRSIM_ARG_B_SE int32_t
 
-/* KMRSIM_UNMASKED_ENTRY_LIST(X) calls X(name, dim, acc, form, sw, dw, sg)
- * for every unmasked entry point (1D, 2D, 3D, with and without acc_);
- * KMRSIM_MASKED_ENTRY_LIST(X) does the same for the masked 1D family. */
-#define KMRSIM_UNMASKED_ENTRY_(f, sw, dw, sg)                           \
-    KMRSIM_ENTRY_X_(kmrsim_1D_##f##sw##dw##sg, 1, 0, f, sw, dw, sg)     \
-    KMRSIM_ENTRY_X_(kmrsim_2D_##f##sw##dw##sg, 2, 0, f, sw, dw, sg)     \
-    KMRSIM_ENTRY_X_(kmrsim_3D_##f##sw##dw##sg, 3, 0, f, sw, dw, sg)     \
-    KMRSIM_ENTRY_X_(kmrsim_acc_1D_##f##sw##dw##sg, 1, 1, f, sw, dw, sg) \
-    KMRSIM_ENTRY_X_(kmrsim_acc_2D_##f##sw##dw##sg, 2, 1, f, sw, dw, sg) \
-    KMRSIM_ENTRY_X_(kmrsim_acc_3D_##f##sw##dw##sg, 3, 1, f, sw, dw, sg)
-#define KMRSIM_MASKED_ENTRY_(f, sw, dw, sg)                                \
-    KMRSIM_ENTRY_X_(kmrsim_masked_1D_##f##sw##dw##sg, 1, 0, f, sw, dw, sg) \
-    KMRSIM_ENTRY_X_(kmrsim_masked_acc_1D_##f##sw##dw##sg, 1, 1, f, sw, dw, sg)
+/* The entry points of one mode: KMRSIM_UNMASKED_ENTRIES(X, f, sw, dw, sg)
+ * calls X(name, dimensions, acc, masked, f, sw, dw, sg) for the six
+ * unmasked ones (1D, 2D, 3D, each with and without acc_), and
+ * KMRSIM_MASKED_ENTRIES(X, f, sw, dw, sg) for the two masked ones.
+ * KMRSIM_ENTRY_LIST(X) calls X for every entry point: 432 unmasked, then
+ * 144 masked. */
+/* clang-format off */
+#define KMRSIM_UNMASKED_ENTRIES(X, f, sw, dw, sg)                   \
+    X(kmrsim_1D_##f##sw##dw##sg, 1, 0, 0, f, sw, dw, sg)            \
+    X(kmrsim_2D_##f##sw##dw##sg, 2, 0, 0, f, sw, dw, sg)            \
+    X(kmrsim_3D_##f##sw##dw##sg, 3, 0, 0, f, sw, dw, sg)            \
+    X(kmrsim_acc_1D_##f##sw##dw##sg, 1, 1, 0, f, sw, dw, sg)        \
+    X(kmrsim_acc_2D_##f##sw##dw##sg, 2, 1, 0, f, sw, dw, sg)        \
+    X(kmrsim_acc_3D_##f##sw##dw##sg, 3, 1, 0, f, sw, dw, sg)
+#define KMRSIM_MASKED_ENTRIES(X, f, sw, dw, sg)                     \
+    X(kmrsim_masked_1D_##f##sw##dw##sg, 1, 0, 1, f, sw, dw, sg)     \
+    X(kmrsim_masked_acc_1D_##f##sw##dw##sg, 1, 1, 1, f, sw, dw, sg)
+#define KMRSIM_ENTRY_LIST(X) \
+    KMRSIM_MODE_LIST_WITH(KMRSIM_UNMASKED_ENTRIES, X) KMRSIM_MODE_LIST_WITH(KMRSIM_MASKED_ENTRIES, X)
+/* clang-format on */
 
-#define KMRSIM_DECLARE_ENTRY_(name, dim, acc, f, sw, dw, sg) \
+#define KMRSIM_DECLARE_ENTRY_(name, dims, acc, masked, f, sw, dw, sg) \
     void name(kmrsim_vmode_t mode, vinstr_t instr, void *dest, KMRSIM_ARG_A_##f srcA, KMRSIM_ARG_B_##f srcB);
+KMRSIM_ENTRY_LIST(KMRSIM_DECLARE_ENTRY_)
+#undef KMRSIM_DECLARE_ENTRY_
 
-#define KMRSIM_ENTRY_X_ KMRSIM_DECLARE_ENTRY_
-KMRSIM_MODE_LIST(KMRSIM_UNMASKED_ENTRY_)
-KMRSIM_MODE_LIST(KMRSIM_MASKED_ENTRY_)
-#undef KMRSIM_ENTRY_X_
+/* The mnemonic of an opcode ("VMOV", "VCUSTOM3", ...): the name of its
+ * value in vinstr_t (for the aliases, the first name). Null for a value
+ * that is not an opcode. */
+const char *kmrsim_opcode_name(int opcode);
 
 /* Masks. */
 void kmrsim_setup_mask(kmrsim_vmode_t mode, vinstr_t instr, void *src);

@@ -10,54 +10,41 @@
 extern "C" {
 #endif
 
-/* Opcodes of the vector unit. */
+/* Opcodes of the vector unit.
+ *
+ * KMR_OPCODE_LIST(X) calls X(name, value) once per opcode, in the order of
+ * the values 0 .. 39: the built-in operations VMOV .. VABSDIFF (0 .. 23),
+ * then the sixteen custom opcodes VCUSTOM0 .. VCUSTOM15 (24 .. 39).
+ * KMR_OPCODE_ALIAS_LIST(X) calls X(alias, name) for the second names of
+ * some opcodes. The enumeration below, the simulator's opcode names
+ * (kmrsim_opcode_name) and everything that prints or documents opcodes
+ * are generated from these two lists. */
+/* clang-format off */
+#define KMR_OPCODE_LIST(X)                                                              \
+    X(VMOV, 0)       X(VAND, 1)       X(VOR, 2)        X(VXOR, 3)                        \
+    X(VADD, 4)       X(VSUB, 5)       X(VADDC, 6)      X(VSUBB, 7)                       \
+    X(VMUL, 8)       X(VMULHI, 9)     X(VMULFXP, 10)   X(VSUBFXP, 11)                    \
+    X(VSHL, 12)      X(VSHR, 13)      X(VROTL, 14)     X(VROTR, 15)                      \
+    X(VCMV_LEZ, 16)  X(VCMV_GTZ, 17)  X(VCMV_LTZ, 18)  X(VCMV_GEZ, 19)                   \
+    X(VCMV_Z, 20)    X(VCMV_NZ, 21)   X(VADDFXP, 22)   X(VABSDIFF, 23)                   \
+    X(VCUSTOM0, 24)  X(VCUSTOM1, 25)  X(VCUSTOM2, 26)  X(VCUSTOM3, 27)                   \
+    X(VCUSTOM4, 28)  X(VCUSTOM5, 29)  X(VCUSTOM6, 30)  X(VCUSTOM7, 31)                   \
+    X(VCUSTOM8, 32)  X(VCUSTOM9, 33)  X(VCUSTOM10, 34) X(VCUSTOM11, 35)                  \
+    X(VCUSTOM12, 36) X(VCUSTOM13, 37) X(VCUSTOM14, 38) X(VCUSTOM15, 39)
+
+#define KMR_OPCODE_ALIAS_LIST(X) \
+    X(VMULLO, VMUL) X(VCMV_FS, VCMV_LTZ) X(VCMV_FC, VCMV_GEZ) X(VCUSTOM, VCUSTOM0)
+
+#define KMR_OPCODE_ENUMERATOR_(name, value) name = value,
+#define KMR_OPCODE_ALIAS_ENUMERATOR_(alias, name) alias = name,
 typedef enum vinstr_t {
-    VMOV = 0,
-    VAND = 1,
-    VOR = 2,
-    VXOR = 3,
-    VADD = 4,
-    VSUB = 5,
-    VADDC = 6,
-    VSUBB = 7,
-    VMUL = 8,
-    VMULLO = 8,
-    VMULHI = 9,
-    VMULFXP = 10,
-    VSUBFXP = 11,
-    VSHL = 12,
-    VSHR = 13,
-    VROTL = 14,
-    VROTR = 15,
-    VCMV_LEZ = 16,
-    VCMV_GTZ = 17,
-    VCMV_LTZ = 18,
-    VCMV_FS = 18,
-    VCMV_GEZ = 19,
-    VCMV_FC = 19,
-    VCMV_Z = 20,
-    VCMV_NZ = 21,
-    VADDFXP = 22,
-    VABSDIFF = 23,
-    VCUSTOM = 24,
-    VCUSTOM0 = 24,
-    VCUSTOM1 = 25,
-    VCUSTOM2 = 26,
-    VCUSTOM3 = 27,
-    VCUSTOM4 = 28,
-    VCUSTOM5 = 29,
-    VCUSTOM6 = 30,
-    VCUSTOM7 = 31,
-    VCUSTOM8 = 32,
-    VCUSTOM9 = 33,
-    VCUSTOM10 = 34,
-    VCUSTOM11 = 35,
-    VCUSTOM12 = 36,
-    VCUSTOM13 = 37,
-    VCUSTOM14 = 38,
-    VCUSTOM15 = 39,
-    MAX_INSTR_VAL = 39
+    KMR_OPCODE_LIST(KMR_OPCODE_ENUMERATOR_) KMR_OPCODE_ALIAS_LIST(KMR_OPCODE_ALIAS_ENUMERATOR_)
+    /* The highest opcode value. */
+    MAX_INSTR_VAL = VCUSTOM15
 } vinstr_t;
+/* clang-format on */
+#undef KMR_OPCODE_ENUMERATOR_
+#undef KMR_OPCODE_ALIAS_ENUMERATOR_
 
 /* A signed 32-bit scratchpad word. */
 typedef int32_t kmr_word_t;

@@ -26,47 +26,39 @@
 
 namespace KMR {
 
-#define KMRX_ELEM_BS int8_t
-#define KMRX_ELEM_BU uint8_t
-#define KMRX_ELEM_HS int16_t
-#define KMRX_ELEM_HU uint16_t
-#define KMRX_ELEM_WS kmr_word_t
-#define KMRX_ELEM_WU uint32_t
-#define KMRX_SCALAR_S kmr_word_t
-#define KMRX_SCALAR_U uint32_t
-
 #define KMRX_CAT6_(a, b, c, d, e, f) a##b##c##d##e##f
 #define KMRX_ENTRY_(prefix, f, sw, dw, sg) KMRX_CAT6_(kmrsim_, prefix, f, sw, dw, sg)
 #define KMRX_THREE_OPERAND_(v_op) ((v_op) >= VAND && (v_op) <= MAX_INSTR_VAL)
 
 // Vector and vector; also the vector copy (VMOV with source A a vector).
-#define KMRX_DEF_VV_(name, prefix, sw, dw, sg)                                                                       \
-    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_ELEM_##sw##sg *v_in1, KMRX_ELEM_##sw##sg *v_in2) \
-    {                                                                                                                \
-        if (KMRX_THREE_OPERAND_(v_op))                                                                               \
-            KMRX_ENTRY_(prefix, VV, sw, dw, sg)(V_VV##sw##dw##sg, v_op, v_out, v_in1, v_in2);                        \
-    }                                                                                                                \
-    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_ELEM_##sw##sg *v_in1)                            \
-    {                                                                                                                \
-        if (v_op == VMOV)                                                                                            \
-            KMRX_ENTRY_(prefix, VV, sw, dw, sg)(V_VV##sw##dw##sg, VMOV, v_out, v_in1, nullptr);                      \
+#define KMRX_DEF_VV_(name, prefix, sw, dw, sg)                                                  \
+    inline void name(vinstr_t v_op, KMRSIM_ELEM_##dw##sg *v_out, KMRSIM_ELEM_##sw##sg *v_in1,   \
+                     KMRSIM_ELEM_##sw##sg *v_in2)                                               \
+    {                                                                                           \
+        if (KMRX_THREE_OPERAND_(v_op))                                                          \
+            KMRX_ENTRY_(prefix, VV, sw, dw, sg)(V_VV##sw##dw##sg, v_op, v_out, v_in1, v_in2);   \
+    }                                                                                           \
+    inline void name(vinstr_t v_op, KMRSIM_ELEM_##dw##sg *v_out, KMRSIM_ELEM_##sw##sg *v_in1)   \
+    {                                                                                           \
+        if (v_op == VMOV)                                                                       \
+            KMRX_ENTRY_(prefix, VV, sw, dw, sg)(V_VV##sw##dw##sg, VMOV, v_out, v_in1, nullptr); \
     }
 
 // Vector and enumeration.
-#define KMRX_DEF_VE_(name, prefix, sw, dw, sg)                                                                \
-    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_ELEM_##sw##sg *v_in1, kmr_enum_t *v_enum) \
-    {                                                                                                         \
-        (void)v_enum;                                                                                         \
-        if (KMRX_THREE_OPERAND_(v_op))                                                                        \
-            KMRX_ENTRY_(prefix, VE, sw, dw, sg)(V_VE##sw##dw##sg, v_op, v_out, v_in1, 0);                     \
+#define KMRX_DEF_VE_(name, prefix, sw, dw, sg)                                                                    \
+    inline void name(vinstr_t v_op, KMRSIM_ELEM_##dw##sg *v_out, KMRSIM_ELEM_##sw##sg *v_in1, kmr_enum_t *v_enum) \
+    {                                                                                                             \
+        (void)v_enum;                                                                                             \
+        if (KMRX_THREE_OPERAND_(v_op))                                                                            \
+            KMRX_ENTRY_(prefix, VE, sw, dw, sg)(V_VE##sw##dw##sg, v_op, v_out, v_in1, 0);                         \
     }
 
 // Scalar and vector.
-#define KMRX_DEF_SV_(name, prefix, sw, dw, sg)                                                                      \
-    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_SCALAR_##sg s_in1, KMRX_ELEM_##sw##sg *v_in2)   \
-    {                                                                                                               \
-        if (KMRX_THREE_OPERAND_(v_op))                                                                              \
-            KMRX_ENTRY_(prefix, SV, sw, dw, sg)(V_SV##sw##dw##sg, v_op, v_out, static_cast<int32_t>(s_in1), v_in2); \
+#define KMRX_DEF_SV_(name, prefix, sw, dw, sg)                                                                         \
+    inline void name(vinstr_t v_op, KMRSIM_ELEM_##dw##sg *v_out, KMRSIM_ELEM_W##sg s_in1, KMRSIM_ELEM_##sw##sg *v_in2) \
+    {                                                                                                                  \
+        if (KMRX_THREE_OPERAND_(v_op))                                                                                 \
+            KMRX_ENTRY_(prefix, SV, sw, dw, sg)(V_SV##sw##dw##sg, v_op, v_out, static_cast<int32_t>(s_in1), v_in2);    \
     }
 
 // Scalar and enumeration, and the scalar copy; defined once per destination
@@ -75,13 +67,13 @@ namespace KMR {
 #define KMRX_DEF_SE_B_(name, prefix, dw, sg)
 #define KMRX_DEF_SE_H_(name, prefix, dw, sg)
 #define KMRX_DEF_SE_W_(name, prefix, dw, sg)                                                                      \
-    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_SCALAR_##sg s_in1, kmr_enum_t *v_enum)        \
+    inline void name(vinstr_t v_op, KMRSIM_ELEM_##dw##sg *v_out, KMRSIM_ELEM_W##sg s_in1, kmr_enum_t *v_enum)     \
     {                                                                                                             \
         (void)v_enum;                                                                                             \
         if (KMRX_THREE_OPERAND_(v_op))                                                                            \
             KMRX_ENTRY_(prefix, SE, W, dw, sg)(V_SEW##dw##sg, v_op, v_out, static_cast<int32_t>(s_in1), 0);       \
     }                                                                                                             \
-    inline void name(vinstr_t v_op, KMRX_ELEM_##dw##sg *v_out, KMRX_SCALAR_##sg s_in1)                            \
+    inline void name(vinstr_t v_op, KMRSIM_ELEM_##dw##sg *v_out, KMRSIM_ELEM_W##sg s_in1)                         \
     {                                                                                                             \
         if (v_op == VMOV)                                                                                         \
             KMRX_ENTRY_(prefix, SV, W, dw, sg)(V_SVW##dw##sg, VMOV, v_out, static_cast<int32_t>(s_in1), nullptr); \
@@ -124,13 +116,5 @@ KMRSIM_MODE_LIST(KMRX_FAMILY_MASKED_ACC_)
 #undef KMRX_THREE_OPERAND_
 #undef KMRX_ENTRY_
 #undef KMRX_CAT6_
-#undef KMRX_SCALAR_S
-#undef KMRX_SCALAR_U
-#undef KMRX_ELEM_BS
-#undef KMRX_ELEM_BU
-#undef KMRX_ELEM_HS
-#undef KMRX_ELEM_HU
-#undef KMRX_ELEM_WS
-#undef KMRX_ELEM_WU
 
 }  // namespace KMR

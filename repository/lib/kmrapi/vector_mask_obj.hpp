@@ -36,12 +36,9 @@ template <typename T>
 inline kmrsim_vmode_t mask_setup_mode()
 {
     using C = typename canonical<T>::type;
-    const bool is_signed = std::is_signed<C>::value;
-    switch (sizeof(C)) {
-    case 1: return is_signed ? V_VVBBS : V_VVBBU;
-    case 2: return is_signed ? V_VVHHS : V_VVHHU;
-    default: return is_signed ? V_VVWWS : V_VVWWU;
-    }
+    constexpr int width = sizeof(C) == 1 ? KMRSIM_WIDTH_B : sizeof(C) == 2 ? KMRSIM_WIDTH_H : KMRSIM_WIDTH_W;
+    constexpr int sign = std::is_signed<C>::value ? KMRSIM_SIGN_S : KMRSIM_SIGN_U;
+    return static_cast<kmrsim_vmode_t>(KMRSIM_MODE_VALUE(KMRSIM_FORM_VV, width, width, sign));
 }
 
 }  // namespace _internal

@@ -1,0 +1,107 @@
+// The lane-group executor: a row is processed G elements at a time, and
+// every lane group's results go through the write-back pipeline, so a lane
+// group reads its sources before the results of the three lane groups
+// ahead of it have landed. This is the exact model for any overlap of
+// operands, and the only path custom instructions take.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "accumulate.hpp"
+#include "custom_call.hpp"
+#include "engine_context.hpp"
+#include "engine_steps.hpp"
+
+namespace kmrsim {
+
+template <typename D, typename S, typename Src>
+struct lane_group_path {
+    using steps = engine_steps<D, S, Src>;
+    using stage = stage_t<D, S>;
+
+    // Every lane group of the row.
+    static void run_row(executor<D, S> &ex, instr_ctx<S> &c, const row_ctx &row)
+    {
+        const int G = c.G;
+        for (int32_t offset = 0; offset < row.L; offset += G) {
+            const int valid = std::min(G, row.L - offset);
+            execute_lane_group(ex, c, row, G, valid, offset, offset == 0 && row.first_row,
+                               row.last_row && int64_t(offset) + G >= row.L);
+        }
+    }
+
+    // One lane group: valid elements from `offset` (the last group of a row
+    // may have fewer than G); start and end mark the instruction's first and
+    // last lane group.
+    static void execute_lane_group(executor<D, S> &ex, instr_ctx<S> &c, const row_ctx &row, int G, int valid,
+                                   int offset, bool start, bool end)
+    {
+        workspace<D, S> &w = ex.ws;
+        const memory_view &mem = c.mem;
+        const size_t n = size_t(valid);
+        const size_t first = size_t(offset);
+        const int slot = ex.rb.next_slot();
+        // A custom function gets arrays of its own that it may change; a
+        // built-in opcode reads its operands where they are.
+        const bool own_arrays = c.custom;
+        group_arrays<S> g{w.a, w.a_flag, w.b, w.b_flag, w.out[slot], w.out_flag[slot], w.enable[slot]};
+        const S *a = w.a, *a_flag = w.zero, *b = w.b, *b_flag = w.zero;
+
+        const uintptr_t row_group_dest = row.dest + first * sizeof(D);
+        if (c.custom)
+            steps::load_previous(mem, row_group_dest, n, g.out, g.out_flag);
+
+        if (row.a.values != 0) {
+            a = steps::load_values(row.a.values + first * sizeof(Src), n, w.a, !own_arrays);
+            if (c.info.reads_a_flag)
+                a_flag = steps::load_flags(mem, row.a, first, n, w.a_flag);
+        } else {
+            steps::broadcast(w.a, n, static_cast<S>(load<int32_t>(row.scalar)));
+        }
+        if (row.b.values != 0) {
+            if (c.info.reads_b)
+                b = steps::load_values(row.b.values + first * sizeof(Src), n, w.b, !own_arrays);
+            if (c.info.reads_b_flag)
+                b_flag = steps::load_flags(mem, row.b, first, n, w.b_flag);
+        } else {
+            steps::enumerate(w.b, n, first);
+        }
+        if (own_arrays) {
+            if (a_flag == w.zero)
+                std::fill_n(w.a_flag, n, S(0));
+            if (b_flag == w.zero)
+                std::fill_n(w.b_flag, n, S(0));
+        }
+        steps::enable_from_mask(g.enable, n, c.masked ? sim().mask_memory + first : nullptr);
+        std::fill(g.enable + n, g.enable + G, S(0));
+
+        uintptr_t group_dest = row_group_dest;
+        if (c.custom) {
+            group_dest = call_custom(c, row_group_dest, start, end, g);
+            if (!c.acc)
+                check_custom_writes<D, S>(group_dest, row_group_dest, G, valid, g.enable);
+        } else {
+            c.loop_some(n, a, a_flag, b, b_flag, g.out, g.out_flag, g.enable, c.frac);
+        }
+
+        if (c.acc) {
+            accumulator += steps::sum_enabled(g.out, g.enable, size_t(G));
+            return;
+        }
+
+        steps::narrow(c.op, size_t(G), g.out);
+        w.all_enabled[slot] = !c.custom && !c.masked && !c.info.conditional && valid == G;
+        w.write_flags[slot] = group_dest == row_group_dest ? row.dest_flags : !mask_memory_contains(ptr(group_dest));
+        ex.rb.put(stage{g.out, g.out_flag, static_cast<D *>(ptr(group_dest)), g.enable});
+        while (ex.rb.full() || (end && !ex.rb.empty())) {
+            const int oldest = ex.rb.oldest_slot();
+            const stage st = ex.rb.get();
+            steps::store_enabled(mem, addr(st.dest), size_t(G), st.result, st.flag,
+                                 w.all_enabled[oldest] ? nullptr : st.enable, w.write_flags[oldest]);
+        }
+    }
+};
+
+}  // namespace kmrsim

@@ -1,0 +1,112 @@
+// The whole-row path: a row whose results provably cannot depend on the
+// write-back timing (see overlap.hpp) is computed in long chunks and each
+// chunk's results are written at once. It gives exactly what the lane-group
+// pipeline gives for such rows, much faster.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "accumulate.hpp"
+#include "engine_context.hpp"
+#include "engine_steps.hpp"
+
+namespace kmrsim {
+
+template <typename D, typename S, typename Src>
+struct whole_row_path {
+    using steps = engine_steps<D, S, Src>;
+
+    // Copies a source row that must be read as it was before the instruction.
+    static source_view copy_source(const memory_view &mem, const source_view &src, size_t L, byte_buffer &values,
+                                   byte_buffer &flags)
+    {
+        const size_t bytes = L * sizeof(Src);
+        source_view copy;
+        copy.values = addr(values.scratch(bytes));
+        std::memcpy(ptr(copy.values), ptr(src.values), bytes);
+        if (src.flags != 0 || src.per_element) {
+            copy.flags = addr(flags.scratch(bytes));
+            if (src.flags != 0) {
+                std::memcpy(ptr(copy.flags), ptr(src.flags), bytes);
+            } else {
+                for (size_t i = 0; i < L; ++i) {
+                    const uintptr_t e = src.values + i * sizeof(Src);
+                    store<Src>(copy.flags + i * sizeof(Src),
+                               mem.holds(e, sizeof(Src)) ? load<Src>(mem.flag_of(e)) : Src(0));
+                }
+            }
+        }
+        return copy;
+    }
+
+    static void run_row(executor<D, S> &ex, const instr_ctx<S> &c, const row_ctx &row)
+    {
+        const int32_t L = row.L;
+        if (L <= 0)
+            return;
+        workspace<D, S> &w = ex.ws;
+        const memory_view &mem = c.mem;
+        source_view a = row.a, b = row.b;
+        if (c.plan.a == source_access::copy)
+            a = copy_source(mem, a, size_t(L), w.copy_a, w.copy_a_flag);
+        if (c.plan.b == source_access::copy)
+            b = copy_source(mem, b, size_t(L), w.copy_b, w.copy_b_flag);
+        const uint8_t *mask = sim().mask_memory;
+        if (c.masked && c.plan.mask == source_access::copy) {
+            uint8_t *m = w.copy_mask.scratch(size_t(L));
+            std::memcpy(m, mask, size_t(L));
+            mask = m;
+        }
+
+        const size_t chunk = std::min(w.cap, c.plan.chunk_limit);
+        const bool use_enable = c.masked || c.info.conditional;
+        // Results may be computed straight into the destination and its flags
+        // when nothing needs narrowing or an enable test.
+        const bool write_in_place = !c.acc && !use_enable && row.dest_flags && std::is_same_v<D, S> &&
+                                    row.dest % alignof(S) == 0 && mem.flag_of(row.dest) % alignof(S) == 0;
+        S *en = w.enable[0];
+        if (a.values == 0)
+            steps::broadcast(w.a, std::min(chunk, size_t(L)), static_cast<S>(load<int32_t>(row.scalar)));
+
+        for (size_t base = 0; base < size_t(L); base += chunk) {
+            const size_t n = std::min(chunk, size_t(L) - base);
+            const S *av = w.a, *a_flag = w.zero, *bv = w.b, *b_flag = w.zero;
+            if (a.values != 0) {
+                av = steps::load_values(a.values + base * sizeof(Src), n, w.a, true);
+                if (c.info.reads_a_flag)
+                    a_flag = steps::load_flags(mem, a, base, n, w.a_flag);
+            }
+            if (b.values != 0) {
+                if (c.info.reads_b)
+                    bv = steps::load_values(b.values + base * sizeof(Src), n, w.b, true);
+                if (c.info.reads_b_flag)
+                    b_flag = steps::load_flags(mem, b, base, n, w.b_flag);
+            } else if (c.info.reads_b) {
+                steps::enumerate(w.b, n, base);
+            }
+
+            const uintptr_t d = row.dest + base * sizeof(D);
+            S *out = write_in_place ? static_cast<S *>(ptr(d)) : w.out[0];
+            S *out_flag = write_in_place ? static_cast<S *>(ptr(mem.flag_of(d))) : w.out_flag[0];
+            if (use_enable) {
+                steps::enable_from_mask(en, n, c.masked ? mask + base : nullptr);
+                c.loop_some(n, av, a_flag, bv, b_flag, out, out_flag, en, c.frac);
+            } else {
+                c.loop_all(n, av, a_flag, bv, b_flag, out, out_flag, en, c.frac);
+            }
+
+            if (c.acc) {
+                accumulator += steps::sum_enabled(out, use_enable ? en : nullptr, n);
+            } else if (!write_in_place) {
+                steps::narrow(c.op, n, out);
+                steps::store_enabled(mem, d, n, out, out_flag, use_enable ? en : nullptr, row.dest_flags);
+            }
+        }
+    }
+};
+
+}  // namespace kmrsim

@@ -13,7 +13,7 @@ if [ ! -f build/CMakeCache.txt ]; then
     options+=(-DKMRSIM_BUILD_TESTS=OFF -DKMRSIM_BUILD_BENCH=OFF)
 fi
 cmake -S . -B build "${options[@]}"
-cmake --build build -j"$(nproc)" --target kmrsim kmr_api example_flat example_vec
+cmake --build build -j"$(nproc)" --target kmrsim_examples
 
 for example in example_flat example_vec; do
     program=build/examples/software/simple/$example

@@ -454,6 +454,26 @@ TEST_F(VectorExact, SelectMovesXWhereTheConditionHoldsAndYElsewhere)
                 });
 }
 
+TEST_F(VectorExact, ComparisonRegionsNestAndLeaveTheStackAsTheyFoundIt)
+{
+    Vector<int> a(8), r(8);
+    a = ENUM;
+    r = 0;
+    char *const sp0 = static_cast<char *>(kmr_sp_get());
+    KMR_WHERE(a > 1)
+    {
+        KMR_WHERE(a < 6)
+        {
+            r = 1;
+        }
+        r = r + 10;
+    }
+    EXPECT_EQ(values(r), (V{0, 0, 11, 11, 11, 11, 10, 10}));
+    EXPECT_EQ(static_cast<char *>(kmr_sp_get()), sp0);
+    EXPECT_EQ(kmr_tqm_ptr->spstack_top, 2);
+    EXPECT_EQ(vector_mask_obj::nested, 0);
+}
+
 // ---------------------------------------------------------------------------
 // Lengths and 2D/3D registers set behind the library's back.
 

@@ -27,14 +27,17 @@
 // incr2 = sz and dense matrices incr3 = rows * incr2. A zero-sized vector
 // owns no bytes; its data is the current allocation pointer.
 //
-// Assignment. Each assignment sets the vector length when it differs from
-// the last one set (cached in __old_vl__), resolves the operands, and calls
-// one simulator entry point for the destination's dimensionality; 2D and 3D
-// assignments also set the row (and matrix) counts and strides. A nested
-// expression first evaluates each sub-expression into a temporary at the
-// free end of the scratchpad (one instruction each), without moving the
-// allocation pointer. Inside a masked region (vector_mask_obj.hpp) the
-// masked entry points are used.
+// Assignment. Every assignment goes through one funnel (assign.hpp): it
+// chooses the masked instructions inside a masked region (vector_mask_obj.hpp)
+// and the plain ones outside, sets the vector length when the register does
+// not hold it already (the register is read, so a length set by other code is
+// corrected), evaluates nested sub-expressions into temporaries at the free
+// end of the scratchpad (one instruction each, the allocation pointer does
+// not move) and issues one entry point for the destination's dimensionality;
+// 2D and 3D assignments also set the row (and matrix) counts and strides when
+// the registers do not hold them. An expression computes in the signedness
+// of its vectors (the destination's when it has none). docs/vector_library.md
+// describes every operator, named function and rule.
 #pragma once
 
 #include <cstddef>

@@ -36,6 +36,8 @@ TEST_F(VectorShapes, SumsGoToElementZeroOfEveryDestinationRow)
     EXPECT_EQ(values(d), (V{55, -1, -1, -1}));
     d = sum(ENUM);  // no vector: the destination's length (4)
     EXPECT_EQ(values(d)[0], 6);
+    d[1] = sum(a - 1);  // the same as d[1] = a - 1
+    EXPECT_EQ(values(d)[1], 45);
 
     scramble_registers();
     expect_same([&] { d = sum(a * b); },

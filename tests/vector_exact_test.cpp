@@ -223,6 +223,18 @@ void named_functions_and_operators()
     VLT_SAME(-a, F::sv(VSUB, D, 0, A));
     VLT_SAME(~a, F::sv(VXOR, D, -1, A));
 #undef VLT_SAME
+    // as_vector lifts a scalar or ENUM into a temporary where no form reads it.
+    T *const tmp = static_cast<T *>(kmr_sp_get());
+    expect_same([&] { d = as_vector(ENUM) - a; },
+                [&] {
+                    F::se(VADD, tmp, 0);
+                    F::vv(VSUB, D, tmp, A);
+                });
+    expect_same([&] { d = as_vector(2) << a; },
+                [&] {
+                    F::sv(VMOV, tmp, 2, nullptr);
+                    F::vv(VSHL, D, A, tmp);
+                });
     expect_same([&] { d += b; }, [&] { F::vv(VADD, D, D, B); });
     expect_same([&] { d -= b; }, [&] { F::vv(VSUB, D, D, B); });
     expect_same([&] { d <<= 1; }, [&] { F::sv(VSHL, D, 1, D); });
@@ -472,6 +484,22 @@ TEST_F(VectorExact, ComparisonRegionsNestAndLeaveTheStackAsTheyFoundIt)
     EXPECT_EQ(static_cast<char *>(kmr_sp_get()), sp0);
     EXPECT_EQ(kmr_tqm_ptr->spstack_top, 2);
     EXPECT_EQ(vector_mask_obj::nested, 0);
+
+    // The flat form of a region on a comparison: the difference into a
+    // temporary, the mask from it, then the masked instructions.
+    int *const tmp = static_cast<int *>(kmr_sp_get());
+    expect_same(
+        [&] {
+            KMR_WHERE(5 <= a)
+            {
+                r = 3;
+            }
+        },
+        [&] {
+            kmr_SVWWS(VSUB, tmp, 5, a.data);  // 5 <= a: 5 - a <= 0
+            kmrsim_setup_mask(V_VVWWS, VCMV_LEZ, tmp);
+            kmr_masked_1D_SVWWS(VMOV, r.data, 3, nullptr);
+        });
 }
 
 // ---------------------------------------------------------------------------

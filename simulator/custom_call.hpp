@@ -19,7 +19,8 @@ struct group_arrays {
 // Calls the custom function of the instruction on one lane group and
 // returns the destination the function leaves for it.
 template <typename S>
-uintptr_t call_custom(const instr_ctx<S> &c, uintptr_t group_dest, bool start, bool end, const group_arrays<S> &g)
+KMRSIM_ALWAYS_INLINE uintptr_t call_custom(const instr_ctx<S> &c, uintptr_t group_dest, bool start, bool end,
+                                           group_arrays<S> g)
 {
     kmrsim_custom_args args;  // every field is set below
     args.opcode_select = c.opcode_select;

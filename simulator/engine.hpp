@@ -62,7 +62,7 @@ struct engine {
         c.custom = op >= VCUSTOM0;
         c.G = lanes_for_instruction(op) * 4 / static_cast<int>(sizeof(S));
         c.mem = memory_view::current();
-        c.info = opcode_info(op);
+        c.info = &opcode_info(op);
         if (c.custom) {
             const kmrsim_custom_entry_t &e = s.custom_instructions[op - VCUSTOM0];
             c.func = e.func;
@@ -143,7 +143,7 @@ struct engine {
         const kmr_sim_t &s = sim();
         const int64_t L = c.masked ? s.mask_length : static_cast<int32_t>(s.regs[REG_VL]);
         const bool reads_a = a_is_vector(c.form);
-        const bool reads_b = b_is_vector(c.form) && c.info.b_range_checked;
+        const bool reads_b = b_is_vector(c.form) && c.info->b_range_checked;
         const uintptr_t mask = addr(s.mask_memory);
 
         if (R == 1 && M == 1) {
@@ -201,14 +201,10 @@ struct engine {
 
         const int64_t source_bytes = int64_t(row.L) * int64_t(sizeof(Src));
         prepare_operand(c.mem, dest, c.acc ? int64_t(sizeof(D)) : int64_t(row.L) * int64_t(sizeof(D)));
-        if (a_is_vector(c.form)) {
-            prepare_operand(c.mem, A, source_bytes);
-            row.a = steps::view_source(c.mem, A, row.L);
-        }
-        if (b_is_vector(c.form) && c.info.b_range_checked) {
-            prepare_operand(c.mem, B, source_bytes);
-            row.b = steps::view_source(c.mem, B, row.L);
-        }
+        if (a_is_vector(c.form))
+            row.a = steps::view_source(A, prepare_operand(c.mem, A, source_bytes), c.mem);
+        if (b_is_vector(c.form) && c.info->b_range_checked)
+            row.b = steps::view_source(B, prepare_operand(c.mem, B, source_bytes), c.mem);
 
         executor<D, S> &ex = self();
         if (c.plan.direct)

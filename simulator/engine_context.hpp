@@ -37,8 +37,8 @@ struct instr_ctx {
     uint16_t opcode_select;
     op_loop_fn<S> loop_all;   // every element computed
     op_loop_fn<S> loop_some;  // elements with a nonzero enable entry
-    op_info info;
-    unsigned frac;  // fixed-point fraction width of S
+    const op_info *info;      // the opcode's facts
+    unsigned frac;            // fixed-point fraction width of S
     memory_view mem;
     row_plan plan;
 };

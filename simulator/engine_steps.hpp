@@ -37,29 +37,35 @@ template <typename D, typename S, typename Src>
 struct engine_steps {
     static constexpr S ones = enable_value<S>();
 
-    // The view of a vector source row of L elements at p: flags come from the
-    // flag memory where the element lies in the scratchpad, else they are 0.
-    static source_view view_source(const memory_view &mem, uintptr_t p, int64_t L)
+    // The view of a vector source row at p: flags come from the flag memory
+    // where an element lies in the scratchpad, else they are 0. inside: the
+    // whole row lies in the scratchpad.
+    KMRSIM_ALWAYS_INLINE static source_view view_source(uintptr_t p, bool inside, const memory_view &mem)
     {
-        const size_t bytes = size_t(std::max<int64_t>(L, 0)) * sizeof(Src);
-        if (mem.holds(p, bytes))
-            return {p, mem.flag_of(p), false};
-        return {p, 0, true};
+        return inside ? source_view{p, mem.flag_of(p), false} : source_view{p, 0, true};
+    }
+
+    // The flag of the element of type T at e: 1 when the element lies in the
+    // scratchpad and its flag is not 0, else 0.
+    template <typename T>
+    KMRSIM_ALWAYS_INLINE static S flag_at(const memory_view &mem, uintptr_t e)
+    {
+        return mem.holds(e, sizeof(T)) ? S(load<T>(mem.flag_of(e)) != 0) : S(0);
     }
 
     // Scalar operand: the same value in n entries.
-    static void broadcast(S *to, size_t n, S value) { std::fill_n(to, n, value); }
+    KMRSIM_ALWAYS_INLINE static void broadcast(S *to, size_t n, S value) { std::fill_n(to, n, value); }
 
     // Enumeration operand: entry i is the element index first + i, converted
     // to S (so a byte computation counts 0 .. 255, 0, 1, ...).
-    static void enumerate(S *to, size_t n, size_t first)
+    KMRSIM_ALWAYS_INLINE static void enumerate(S *to, size_t n, size_t first)
     {
         for (size_t i = 0; i < n; ++i)
             to[i] = static_cast<S>(first + i);
     }
 
     // Enable entries: set for every element, or where the mask byte is not 0.
-    static void enable_from_mask(S *en, size_t n, const uint8_t *mask)
+    KMRSIM_ALWAYS_INLINE static void enable_from_mask(S *en, size_t n, const uint8_t *mask)
     {
         if (mask == nullptr) {
             std::fill_n(en, n, ones);
@@ -72,7 +78,7 @@ struct engine_steps {
     // Values of n source elements at p as S. With may_alias, the scratchpad
     // itself when the element types agree and p is aligned; else a
     // converted copy in `to`.
-    static const S *load_values(uintptr_t p, size_t n, S *to, bool may_alias)
+    KMRSIM_ALWAYS_INLINE static const S *load_values(uintptr_t p, size_t n, S *to, bool may_alias)
     {
         if constexpr (std::is_same_v<Src, S>) {
             if (may_alias && p % alignof(S) == 0)
@@ -84,17 +90,16 @@ struct engine_steps {
     }
 
     // Flags, as 0 or 1, of source elements first .. first + n - 1.
-    static const S *load_flags(const memory_view &mem, const source_view &src, size_t first, size_t n, S *to)
+    KMRSIM_ALWAYS_INLINE static const S *load_flags(const memory_view &mem, const source_view &src, size_t first,
+                                                    size_t n, S *to)
     {
         if (src.flags != 0) {
             const uintptr_t f = src.flags + first * sizeof(Src);
             for (size_t i = 0; i < n; ++i)
                 to[i] = S(load<Src>(f + i * sizeof(Src)) != 0);
         } else if (src.per_element) {
-            for (size_t i = 0; i < n; ++i) {
-                const uintptr_t e = src.values + (first + i) * sizeof(Src);
-                to[i] = mem.holds(e, sizeof(Src)) ? S(load<Src>(mem.flag_of(e)) != 0) : S(0);
-            }
+            for (size_t i = 0; i < n; ++i)
+                to[i] = flag_at<Src>(mem, src.values + (first + i) * sizeof(Src));
         } else {
             std::fill_n(to, n, S(0));
         }
@@ -104,7 +109,8 @@ struct engine_steps {
     // Previous values and flags of n destination elements at d, element by
     // element: an element in the scratchpad has both, one in the mask
     // memory its value and flag 0, and one anywhere else reads as 0, flag 0.
-    static void load_previous(const memory_view &mem, uintptr_t d, size_t n, S *values, S *flags)
+    KMRSIM_ALWAYS_INLINE static void load_previous(const memory_view &mem, uintptr_t d, size_t n, S *__restrict values,
+                                                   S *__restrict flags)
     {
         if (mem.holds(d, n * sizeof(D))) {
             const uintptr_t f = mem.flag_of(d);
@@ -116,38 +122,38 @@ struct engine_steps {
         }
         for (size_t i = 0; i < n; ++i) {
             const uintptr_t e = d + i * sizeof(D);
-            const bool in_scratchpad = mem.holds(e, sizeof(D));
-            values[i] = in_scratchpad || mem.mask_holds(e, sizeof(D)) ? static_cast<S>(load<D>(e)) : S(0);
-            flags[i] = in_scratchpad ? S(load<D>(mem.flag_of(e)) != 0) : S(0);
+            const bool readable = mem.holds(e, sizeof(D)) || mem.mask_holds(e, sizeof(D));
+            values[i] = readable ? static_cast<S>(load<D>(e)) : S(0);
+            flags[i] = flag_at<D>(mem, e);
         }
     }
 
-    // Narrows n results to the destination type, in place (the values stay
-    // S but hold what D holds).
-    static void narrow(vinstr_t op, size_t n, S *values)
+    // Narrows n results to the destination type: into an array of D, or in
+    // place (out == in, an array of S then holding what D holds). Only for a
+    // destination narrower than S.
+    template <typename T>
+    KMRSIM_ALWAYS_INLINE static void narrow(vinstr_t op, size_t n, const S *in, T *out)
     {
-        if constexpr (sizeof(D) < sizeof(S)) {
-            if (narrows_by_saturation(op)) {
-                for (size_t i = 0; i < n; ++i)
-                    values[i] = static_cast<S>(detail::clamp_to<D>(values[i]));
-            } else {
-                for (size_t i = 0; i < n; ++i)
-                    values[i] = static_cast<S>(static_cast<D>(values[i]));
-            }
+        static_assert(sizeof(D) < sizeof(S) && (std::is_same_v<T, D> || std::is_same_v<T, S>));
+        if (narrows_by_saturation(op)) {
+            for (size_t i = 0; i < n; ++i)
+                out[i] = static_cast<T>(detail::clamp_to<D>(in[i]));
         } else {
-            (void)op, (void)n, (void)values;
+            for (size_t i = 0; i < n; ++i)
+                out[i] = static_cast<T>(static_cast<D>(in[i]));
         }
     }
 
-    // Stores n narrowed results (and their flags, unless the destination is
-    // the mask memory) at d: every element when en is null, else where en is
-    // not 0.
-    static void store_enabled(const memory_view &mem, uintptr_t d, size_t n, const S *values, const S *flags,
-                              const S *en, bool with_flags)
+    // Stores n narrowed results (arrays of D, or of S holding D's values) and
+    // their flags (unless the destination is the mask memory) at d: every
+    // element when en is null, else where en is not 0.
+    template <typename V>
+    KMRSIM_ALWAYS_INLINE static void store_enabled(const memory_view &mem, uintptr_t d, size_t n, const V *values,
+                                                   const S *flags, const S *en, bool with_flags)
     {
         const uintptr_t f = with_flags ? mem.flag_of(d) : 0;
         if (en == nullptr) {
-            if constexpr (std::is_same_v<D, S>) {
+            if constexpr (std::is_same_v<V, D>) {
                 std::memcpy(ptr(d), values, n * sizeof(D));
             } else {
                 for (size_t i = 0; i < n; ++i)
@@ -169,7 +175,7 @@ struct engine_steps {
 
     // Sum of the n results (every one when en is null, else where en is not
     // 0), each sign-extended for signed S and zero-extended for unsigned S.
-    static int64_t sum_enabled(const S *values, const S *en, size_t n)
+    KMRSIM_ALWAYS_INLINE static int64_t sum_enabled(const S *values, const S *en, size_t n)
     {
         int64_t sum = 0;
         if (en == nullptr) {

@@ -17,6 +17,10 @@ extern "C" void __assert_fail(const char *assertion, const char *file, unsigned 
 #define KMRSIM_ASSERT(cond, expr_text, func_text) \
     ((cond) ? static_cast<void>(0) : __assert_fail((expr_text), __FILE__, static_cast<unsigned>(__LINE__), (func_text)))
 
+// For the small steps of the engine that run once per lane group: a call
+// would cost as much as the step.
+#define KMRSIM_ALWAYS_INLINE __attribute__((always_inline)) inline
+
 namespace kmrsim {
 
 // The single simulator state; get_the_kmrsim() returns its address.

@@ -46,24 +46,26 @@ struct lane_group_path {
         // A custom function gets arrays of its own that it may change; a
         // built-in opcode reads its operands where they are.
         const bool own_arrays = c.custom;
-        group_arrays<S> g{w.a, w.a_flag, w.b, w.b_flag, w.out[slot], w.out_flag[slot], w.enable[slot]};
+        S *const out = w.out[slot];
+        S *const out_flag = w.out_flag[slot];
+        S *const enable = w.enable[slot];
         const S *a = w.a, *a_flag = w.zero, *b = w.b, *b_flag = w.zero;
 
         const uintptr_t row_group_dest = row.dest + first * sizeof(D);
         if (c.custom)
-            steps::load_previous(mem, row_group_dest, n, g.out, g.out_flag);
+            steps::load_previous(mem, row_group_dest, n, out, out_flag);
 
         if (row.a.values != 0) {
             a = steps::load_values(row.a.values + first * sizeof(Src), n, w.a, !own_arrays);
-            if (c.info.reads_a_flag)
+            if (c.info->reads_a_flag)
                 a_flag = steps::load_flags(mem, row.a, first, n, w.a_flag);
         } else {
             steps::broadcast(w.a, n, static_cast<S>(load<int32_t>(row.scalar)));
         }
         if (row.b.values != 0) {
-            if (c.info.reads_b)
+            if (c.info->reads_b)
                 b = steps::load_values(row.b.values + first * sizeof(Src), n, w.b, !own_arrays);
-            if (c.info.reads_b_flag)
+            if (c.info->reads_b_flag)
                 b_flag = steps::load_flags(mem, row.b, first, n, w.b_flag);
         } else {
             steps::enumerate(w.b, n, first);
@@ -74,27 +76,29 @@ struct lane_group_path {
             if (b_flag == w.zero)
                 std::fill_n(w.b_flag, n, S(0));
         }
-        steps::enable_from_mask(g.enable, n, c.masked ? sim().mask_memory + first : nullptr);
-        std::fill(g.enable + n, g.enable + G, S(0));
+        steps::enable_from_mask(enable, n, c.masked ? sim().mask_memory + first : nullptr);
+        std::fill(enable + n, enable + G, S(0));
 
         uintptr_t group_dest = row_group_dest;
         if (c.custom) {
-            group_dest = call_custom(c, row_group_dest, start, end, g);
+            group_dest = call_custom(c, row_group_dest, start, end,
+                                     group_arrays<S>{w.a, w.a_flag, w.b, w.b_flag, out, out_flag, enable});
             if (!c.acc)
-                check_custom_writes<D, S>(group_dest, row_group_dest, G, valid, g.enable);
+                check_custom_writes<D, S>(group_dest, row_group_dest, G, valid, enable);
         } else {
-            c.loop_some(n, a, a_flag, b, b_flag, g.out, g.out_flag, g.enable, c.frac);
+            c.loop_some(n, a, a_flag, b, b_flag, out, out_flag, enable, c.frac);
         }
 
         if (c.acc) {
-            accumulator += steps::sum_enabled(g.out, g.enable, size_t(G));
+            accumulator += steps::sum_enabled(out, enable, size_t(G));
             return;
         }
 
-        steps::narrow(c.op, size_t(G), g.out);
-        w.all_enabled[slot] = !c.custom && !c.masked && !c.info.conditional && valid == G;
+        if constexpr (sizeof(D) < sizeof(S))
+            steps::narrow(c.op, size_t(G), out, out);
+        w.all_enabled[slot] = !c.custom && !c.masked && !c.info->conditional && valid == G;
         w.write_flags[slot] = group_dest == row_group_dest ? row.dest_flags : !mask_memory_contains(ptr(group_dest));
-        ex.rb.put(stage{g.out, g.out_flag, static_cast<D *>(ptr(group_dest)), g.enable});
+        ex.rb.put(stage{out, out_flag, static_cast<D *>(ptr(group_dest)), enable});
         while (ex.rb.full() || (end && !ex.rb.empty())) {
             const int oldest = ex.rb.oldest_slot();
             const stage st = ex.rb.get();

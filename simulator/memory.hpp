@@ -75,18 +75,21 @@ inline void check_range(uintptr_t a, int64_t len)
         verify_sp_range(ptr(a), len);
 }
 
-// Completes pending DMA over an operand range, then checks the range. The
-// built-in completion routine has nothing to do on an empty queue, and the
-// range check cannot fail for a range inside the scratchpad, so those two
-// common cases skip the calls.
-inline void prepare_operand(const memory_view &mem, uintptr_t a, int64_t len)
+// Completes pending DMA over an operand range, then checks the range, and
+// tells whether the range lies in the scratchpad. The built-in completion
+// routine has nothing to do on an empty queue, and the range check cannot
+// fail for a range inside the scratchpad, so those two common cases skip the
+// calls.
+inline bool prepare_operand(const memory_view &mem, uintptr_t a, int64_t len)
 {
     const kmr_sim_t &s = sim();
     const size_t bytes = static_cast<size_t>(std::max<int64_t>(len, 0));
     if (s.dma_until_hook != nullptr && (s.dma_queue != nullptr || s.dma_until_hook != &_internal_do_dma_until))
         s.dma_until_hook(ptr(a), bytes);
-    if (len < 0 || !mem.holds(a, bytes))
+    const bool inside = len >= 0 && mem.holds(a, bytes);
+    if (!inside)
         check_range(a, len);
+    return inside;
 }
 
 }  // namespace kmrsim

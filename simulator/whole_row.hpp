@@ -33,11 +33,9 @@ struct whole_row_path {
             if (src.flags != 0) {
                 std::memcpy(ptr(copy.flags), ptr(src.flags), bytes);
             } else {
-                for (size_t i = 0; i < L; ++i) {
-                    const uintptr_t e = src.values + i * sizeof(Src);
+                for (size_t i = 0; i < L; ++i)
                     store<Src>(copy.flags + i * sizeof(Src),
-                               mem.holds(e, sizeof(Src)) ? load<Src>(mem.flag_of(e)) : Src(0));
-                }
+                               static_cast<Src>(steps::template flag_at<Src>(mem, src.values + i * sizeof(Src))));
             }
         }
         return copy;
@@ -63,7 +61,7 @@ struct whole_row_path {
         }
 
         const size_t chunk = std::min(w.cap, c.plan.chunk_limit);
-        const bool use_enable = c.masked || c.info.conditional;
+        const bool use_enable = c.masked || c.info->conditional;
         // Results may be computed straight into the destination and its flags
         // when nothing needs narrowing or an enable test.
         const bool write_in_place = !c.acc && !use_enable && row.dest_flags && std::is_same_v<D, S> &&
@@ -77,15 +75,15 @@ struct whole_row_path {
             const S *av = w.a, *a_flag = w.zero, *bv = w.b, *b_flag = w.zero;
             if (a.values != 0) {
                 av = steps::load_values(a.values + base * sizeof(Src), n, w.a, true);
-                if (c.info.reads_a_flag)
+                if (c.info->reads_a_flag)
                     a_flag = steps::load_flags(mem, a, base, n, w.a_flag);
             }
             if (b.values != 0) {
-                if (c.info.reads_b)
+                if (c.info->reads_b)
                     bv = steps::load_values(b.values + base * sizeof(Src), n, w.b, true);
-                if (c.info.reads_b_flag)
+                if (c.info->reads_b_flag)
                     b_flag = steps::load_flags(mem, b, base, n, w.b_flag);
-            } else if (c.info.reads_b) {
+            } else if (c.info->reads_b) {
                 steps::enumerate(w.b, n, base);
             }
 
@@ -102,8 +100,13 @@ struct whole_row_path {
             if (c.acc) {
                 accumulator += steps::sum_enabled(out, use_enable ? en : nullptr, n);
             } else if (!write_in_place) {
-                steps::narrow(c.op, n, out);
-                steps::store_enabled(mem, d, n, out, out_flag, use_enable ? en : nullptr, row.dest_flags);
+                const S *en_or_all = use_enable ? en : nullptr;
+                if constexpr (sizeof(D) < sizeof(S)) {
+                    steps::narrow(c.op, n, out, w.narrowed);
+                    steps::store_enabled(mem, d, n, w.narrowed, out_flag, en_or_all, row.dest_flags);
+                } else {
+                    steps::store_enabled(mem, d, n, out, out_flag, en_or_all, row.dest_flags);
+                }
             }
         }
     }

@@ -40,11 +40,13 @@ struct workspace {
 
     size_t cap = 0;
     std::unique_ptr<S[]> block;
+    std::unique_ptr<D[]> narrow_block;
     S *a = nullptr, *a_flag = nullptr, *b = nullptr, *b_flag = nullptr;
     S *zero = nullptr;  // all zeros: the flags of scalars and the enumeration
     S *out[slots] = {}, *out_flag[slots] = {}, *enable[slots] = {};
     bool all_enabled[slots] = {};  // the slot's stage writes every element
     bool write_flags[slots] = {};  // the slot's stage writes flags
+    D *narrowed = nullptr;         // results narrowed to the destination type
     byte_buffer copy_a, copy_a_flag, copy_b, copy_b_flag, copy_mask;
 
     // Must only be called while no stage is queued.
@@ -54,6 +56,8 @@ struct workspace {
             return;
         cap = std::max(n, min_capacity);
         block = std::make_unique<S[]>(cap * (5 + 3 * slots));
+        narrow_block = std::make_unique<D[]>(cap);
+        narrowed = narrow_block.get();
         S *p = block.get();
         auto take = [&] {
             S *q = p;

@@ -40,6 +40,9 @@ std::vector<long long> values(const Vector<T, d> &v)
     return elems(v.data, v.size);
 }
 
+// Every leaf expression is one instruction, except a difference whose right
+// operand is a scalar: the scalar (and ENUM on the left) first go through
+// temporaries, so that the instruction is a real subtraction.
 TEST_F(VectorExpr, EveryOperatorIssuesOneInstructionWithTheRightOperandOrder)
 {
     const int n = 8;
@@ -51,6 +54,7 @@ TEST_F(VectorExpr, EveryOperatorIssuesOneInstructionWithTheRightOperandOrder)
         vinstr_t op;
         std::function<void()> assign;
         std::function<long long(long long, long long, long long)> expect;  // (a, b, i)
+        uint32_t total = 1;                                                // instructions issued
     };
     const std::vector<Case> cases = {
         {"a + b", VADD, [&] { c = a + b; }, [](long long x, long long y, long long) { return x + y; }},
@@ -61,7 +65,7 @@ TEST_F(VectorExpr, EveryOperatorIssuesOneInstructionWithTheRightOperandOrder)
         {"a ^ b", VXOR, [&] { c = a ^ b; }, [](long long x, long long y, long long) { return x ^ y; }},
         {"a * 3", VMUL, [&] { c = a * 3; }, [](long long x, long long, long long) { return x * 3; }},
         {"7 - a", VSUB, [&] { c = 7 - a; }, [](long long x, long long, long long) { return 7 - x; }},
-        {"a - 7", VADD, [&] { c = a - 7; }, [](long long x, long long, long long) { return x - 7; }},
+        {"a - 7", VSUB, [&] { c = a - 7; }, [](long long x, long long, long long) { return x - 7; }, 2},
         {"-b", VSUB, [&] { c = -b; }, [](long long, long long y, long long) { return -y; }},
         {"a << 2", VSHL, [&] { c = a << 2; }, [](long long x, long long, long long) { return x << 2; }},
         {"b >> 1", VSHR, [&] { c = b >> 1; }, [](long long, long long y, long long) { return y >> 1; }},
@@ -69,11 +73,12 @@ TEST_F(VectorExpr, EveryOperatorIssuesOneInstructionWithTheRightOperandOrder)
         {"a - ENUM", VSUB, [&] { c = a - ENUM; }, [](long long x, long long, long long i) { return x - i; }},
         {"ENUM * a", VMUL, [&] { c = ENUM * a; }, [](long long x, long long, long long i) { return i * x; }},
         {"5 - ENUM", VSUB, [&] { c = 5 - ENUM; }, [](long long, long long, long long i) { return 5 - i; }},
-        {"ENUM - 5", VADD, [&] { c = ENUM - 5; }, [](long long, long long, long long i) { return i - 5; }},
+        {"ENUM - 5", VSUB, [&] { c = ENUM - 5; }, [](long long, long long, long long i) { return i - 5; }, 3},
         {"ENUM << 3", VSHL, [&] { c = ENUM << 3; }, [](long long, long long, long long i) { return i << 3; }},
         {"ENUM", VADD, [&] { c = ENUM; }, [](long long, long long, long long i) { return i; }},
         {"b (copy)", VMOV, [&] { c = b; }, [](long long, long long y, long long) { return y; }},
         {"c += a", VADD, [&] { c += a; }, [](long long x, long long, long long) { return x; }},
+        {"~a", VXOR, [&] { c = ~a; }, [](long long x, long long, long long) { return ~x; }},
     };
     for (const Case &k : cases) {
         SCOPED_TRACE(k.text);
@@ -84,7 +89,7 @@ TEST_F(VectorExpr, EveryOperatorIssuesOneInstructionWithTheRightOperandOrder)
         uint32_t total = 0;
         for (uint32_t x : kmrsim_get_stats().instruction_count)
             total += x;
-        EXPECT_EQ(total, 1u);
+        EXPECT_EQ(total, k.total);
         const std::vector<long long> av = values(a), bv = values(b), cv = values(c);
         for (int i = 0; i < n; ++i)
             EXPECT_EQ(cv[size_t(i)], k.expect(av[size_t(i)], bv[size_t(i)], i)) << "element " << i;
@@ -189,7 +194,9 @@ TEST_F(VectorExpr, TwoAndThreeDimensionalAssignmentsSetCountsAndStrides)
     kmrsim_reset_stats();
     t = ENUM;
     u = t + t * 10;
-    EXPECT_EQ(kmrsim_get_stats().set_3D_count, 3u);
+    // The temporary of t * 10 and u have t's dense layout: the registers
+    // already hold it, so only the first assignment sets them.
+    EXPECT_EQ(kmrsim_get_stats().set_3D_count, 1u);
     EXPECT_EQ(_KMR_GET1(REG_MATS), 2u);
     EXPECT_EQ(_KMR_GET1(REG_ID3), 16u);
     EXPECT_EQ(elems(u.data, 8), (std::vector<long long>{0, 11, 0, 11, 0, 11, 0, 11}));
@@ -213,13 +220,6 @@ TEST_F(VectorExpr, AssigningToAnElementStoresTheSum)
     const int first = c[0];
     EXPECT_EQ(first, 220);
     EXPECT_EQ(c.fs().data[0], 0);
-}
-
-TEST_F(VectorExpr, MaskedRegionsRefuseTwoDimensionalAssignments)
-{
-    Vector<int, 2> m(4, 2, 4);
-    vector_mask_obj::nested = 1;
-    EXPECT_EXIT(m = 1, ::testing::ExitedWithCode(1), "^Error: .*masked region");
 }
 
 }  // namespace

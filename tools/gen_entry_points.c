@@ -26,8 +26,9 @@
  * KMRSIM_ARG_A_<form> and KMRSIM_ARG_B_<form> are the operand types and
  * KMRSIM_ELEM_<width><sign> the element types.
  *
- * kmr_cproto.h: KMR_CPROTO_PARAMS_<form>(element type) are the A and B
- * parameters of a typed call.
+ * kmr_cproto.h: KMR_CPROTO_FAMILY_LIST(X) calls X(family prefix, entry
+ * prefix) once per typed-call family; KMR_CPROTO_PARAMS_<form>(element
+ * type) are the A and B parameters of a typed call.
  * ---------------------------------------------------------------------- */
 
 struct entry_point {
@@ -58,21 +59,19 @@ struct mode {
 
 static const struct mode modes[] = {KMRSIM_MODE_LIST(GEN_MODE_)};
 
-/* Typed-call families of kmr_cproto.h, in listing order. A family defines
- * one static inline call per operand mode, named prefix + mode letters,
- * taking (opcode, destination, A, B) with the mode's element types. When
- * kmr_cproto.h gains a family (2D or 3D, acc_, masked), add one line for it
- * here, for example {"kmr_2D_", "two-dimensional; each issues
- * kmrsim_2D_<mode> ..."}; the listing test then checks that every listed call
- * exists and that every typed call of kmr_cproto.h is listed. */
+/* Typed-call families of kmr_cproto.h, in its order: each defines one
+ * static inline call per operand mode, named family prefix + mode letters,
+ * taking (opcode, destination, A, B) with the mode's element types, and
+ * issuing the entry point named entry prefix + mode letters. A family that
+ * kmr_cproto.h adds to its list is listed without a change here. */
 struct typed_family {
     const char *prefix;
-    const char *what;
+    const char *entry_prefix;
 };
 
-static const struct typed_family typed_families[] = {
-    {"kmr_", "one-dimensional; each issues kmrsim_1D_<mode> with mode V_<mode>"},
-};
+#define GEN_TYPED_FAMILY_(fp, ep) {#fp, #ep},
+
+static const struct typed_family typed_families[] = {KMR_CPROTO_FAMILY_LIST(GEN_TYPED_FAMILY_)};
 
 /* ---------------------------------------------------------------------- */
 
@@ -86,14 +85,19 @@ static size_t family_prefix_length(const char *name)
     return last ? (size_t)(last - name) + 1 : 0;
 }
 
-static void describe_family(FILE *out, const struct entry_point *e, const char *prefix, size_t prefix_len,
-                            unsigned count)
+static int has_prefix(const char *name, const char *prefix, size_t prefix_len)
+{
+    return family_prefix_length(name) == prefix_len && strncmp(name, prefix, prefix_len) == 0;
+}
+
+/* What the entry points of e's family do: "two-dimensional (REG_ROWS
+ * rows), accumulating". */
+static void describe_family(FILE *out, const struct entry_point *e)
 {
     static const char *const dims[] = {"", "one-dimensional", "two-dimensional (REG_ROWS rows)",
                                        "three-dimensional (REG_MATS matrices of REG_ROWS rows)"};
     const char *dim = e->dim >= 1 && e->dim <= 3 ? dims[e->dim] : "other";
-    fprintf(out, "\n/* %.*s<mode> (%u): %s%s%s */\n", (int)prefix_len, prefix, count, dim, e->masked ? ", masked" : "",
-            e->acc ? ", accumulating" : "");
+    fprintf(out, "%s%s%s", dim, e->masked ? ", masked" : "", e->acc ? ", accumulating" : "");
 }
 
 /* "void *" and "srcA" -> "void *srcA"; "int32_t" and "srcA" -> "int32_t srcA". */
@@ -123,12 +127,13 @@ static void write_entry_points(FILE *out)
         size_t len = family_prefix_length(prefix);
         unsigned count = 0;
         for (size_t j = i; j < COUNT(entry_points); ++j)
-            if (family_prefix_length(entry_points[j].name) == len && strncmp(entry_points[j].name, prefix, len) == 0)
-                ++count;
-        describe_family(out, &entry_points[i], prefix, len, count);
+            count += has_prefix(entry_points[j].name, prefix, len) != 0;
+        fprintf(out, "\n/* %.*s<mode> (%u): ", (int)len, prefix, count);
+        describe_family(out, &entry_points[i]);
+        fputs(" */\n", out);
         for (size_t j = i; j < COUNT(entry_points); ++j) {
             const struct entry_point *e = &entry_points[j];
-            if (family_prefix_length(e->name) != len || strncmp(e->name, prefix, len) != 0)
+            if (!has_prefix(e->name, prefix, len))
                 continue;
             fprintf(out, "void %s(kmrsim_vmode_t mode, vinstr_t instr, void *dest, ", e->name);
             write_parameter(out, e->a_type, "srcA");
@@ -144,14 +149,23 @@ static void write_entry_points(FILE *out)
 static void write_typed_calls(FILE *out)
 {
     fprintf(out, "\n/* ---- Typed calls (%u) ----\n", (unsigned)(COUNT(typed_families) * COUNT(modes)));
-    fprintf(out, " * Inline functions of kmr_cproto.h, one per operand mode, with the mode's\n"
-                 " * element types: kmr_VVWWS(VADD, c, a, b) adds word vectors a and b into c. */\n");
+    fprintf(out, " * Inline functions of kmr_cproto.h, one per entry point, with the mode's\n"
+                 " * element types: kmr_VVWWS(VADD, c, a, b) adds word vectors a and b into c\n"
+                 " * through kmrsim_1D_VVWWS. */\n");
     for (size_t f = 0; f < COUNT(typed_families); ++f) {
-        fprintf(out, "\n/* %s<mode> (%u): %s */\n", typed_families[f].prefix, (unsigned)COUNT(modes),
-                typed_families[f].what);
+        const struct typed_family *t = &typed_families[f];
+        fprintf(out, "\n/* %s<mode> (%u): each issues %s<mode>", t->prefix, (unsigned)COUNT(modes), t->entry_prefix);
+        for (size_t i = 0; i < COUNT(entry_points); ++i) {
+            if (has_prefix(entry_points[i].name, t->entry_prefix, strlen(t->entry_prefix))) {
+                fputs("; ", out);
+                describe_family(out, &entry_points[i]);
+                break;
+            }
+        }
+        fputs(" */\n", out);
         for (size_t m = 0; m < COUNT(modes); ++m)
-            fprintf(out, "static inline void %s%s(vinstr_t v_op, %s *v_out, %s);\n", typed_families[f].prefix,
-                    modes[m].name, modes[m].dest_type, modes[m].params);
+            fprintf(out, "static inline void %s%s(vinstr_t v_op, %s *v_out, %s);\n", t->prefix, modes[m].name,
+                    modes[m].dest_type, modes[m].params);
     }
 }
 

@@ -27,14 +27,17 @@
 // incr2 = sz and dense matrices incr3 = rows * incr2. A zero-sized vector
 // owns no bytes; its data is the current allocation pointer.
 //
-// Assignment. Each assignment sets the vector length when it differs from
-// the last one set (cached in __old_vl__), resolves the operands, and calls
-// one simulator entry point for the destination's dimensionality; 2D and 3D
-// assignments also set the row (and matrix) counts and strides. A nested
-// expression first evaluates each sub-expression into a temporary at the
-// free end of the scratchpad (one instruction each), without moving the
-// allocation pointer. Inside a masked region (vector_mask_obj.hpp) the
-// masked entry points are used.
+// Assignment. Every assignment goes through one funnel (assign.hpp): it
+// chooses the masked instructions inside a masked region (vector_mask_obj.hpp)
+// and the plain ones outside, sets the vector length when the register does
+// not hold it already (the register is read, so a length set by other code is
+// corrected), evaluates nested sub-expressions into temporaries at the free
+// end of the scratchpad (one instruction each, the allocation pointer does
+// not move) and issues one entry point for the destination's dimensionality;
+// 2D and 3D assignments also set the row (and matrix) counts and strides when
+// the registers do not hold them. An expression computes in the signedness
+// of its vectors (the destination's when it has none). docs/vector_library.md
+// describes every operator, named function and rule.
 #pragma once
 
 #include <cstddef>
@@ -58,14 +61,23 @@ static const enum_t ENUM = enum_t();
 
 namespace _internal {
 
-// Sets the one-dimensional vector length, unless it is the length this
-// library set last. A length set by other means is not noticed.
+// Whether instruction register `reg` holds `value` (as a write would leave
+// it: registers keep only the bits of their mask).
+inline bool register_holds(uint32_t reg, uint32_t value)
+{
+    return _KMR_GET1(reg) == (value & get_the_kmrsim()->reg_mask[reg]);
+}
+
+// Sets the one-dimensional vector length unless the register holds it
+// already; the register is read every time, so a length set by other means
+// (kmr_set_vl, KMR_SET_VL, the typed calls) is noticed. __old_vl__ records
+// the last length the library asked for.
 inline void set_vl(size_t len)
 {
-    if (__old_vl__ != len) {
+    if (!register_holds(REG_VL, static_cast<uint32_t>(len))) {
         kmr_set_vl(static_cast<int>(len));
-        __old_vl__ = len;
     }
+    __old_vl__ = len;
 }
 
 // p moved by a signed number of bytes.
@@ -217,9 +229,15 @@ public:
     // enumeration).
     Vector &operator=(const enum_t &rhs);
 
-    // One instruction for the expression (more for nested expressions).
+    // One instruction for the expression (more for nested expressions). A
+    // sum (KMR::sum, accumulating) runs over the length of its vectors, or
+    // this vector's size when it has none, and writes element 0 of each row.
     template <typename lhs_t, typename rhs_t, vinstr_t instr, typename btype, int dim1, acc_choice acc>
     Vector &operator=(const _internal::bin_op<lhs_t, rhs_t, instr, btype, dim1, acc> &rhs);
+
+    // y, then x moved in where the condition holds (see KMR::select).
+    template <typename Cond, typename X, typename Y>
+    Vector &operator=(const select_op<Cond, X, Y> &rhs);
 
     // Views. range_t selects the half-open range of elements [from, to) of
     // the first row; range2D_t selects columns and rows of the first matrix
@@ -270,11 +288,12 @@ private:
     Vector(T *data_, size_t size_, size_t rows_, int inc2_bytes, size_t mats_, int inc3_bytes, vinstr_t cmv_,
            bool /*view tag*/);
 
-    // Every assignment: one instruction through the masked back end inside a
-    // masked region, the plain one outside; then the vector's condition is
-    // VCMV_NZ again.
+    // Every assignment goes through the library's one funnel (assign.hpp);
+    // then the vector's condition is VCMV_NZ again.
     template <typename Src>
-    Vector &assign_from(const Src &src);
+    Vector &assign_from(const Src &src, size_t vlen);
+
+    _internal::shape_t shape() const { return _internal::shape_t{rows, increment2, mats, increment3}; }
 
     // Number of rows and matrices that instructions and printing traverse.
     size_t row_count() const { return dim >= 2 ? rows : 1; }
@@ -394,8 +413,7 @@ Vector<T, dim>::Vector(const Vector &other, clone_or_alias how)
     // clang-format on
 
     // The copy is the clone's own business: it ignores any masked region.
-    _internal::assignment<T, NO_MASK, dim>::assign(data, static_cast<int>(rows), increment2, static_cast<int>(mats),
-                                                   increment3, other, size);
+    _internal::assignment<T, dim>::assign(data, shape(), other, size, _internal::IGNORE_REGION);
 }
 
 template <typename T, int dim>
@@ -427,15 +445,9 @@ void Vector<T, dim>::operator delete(void *p)
 
 template <typename T, int dim>
 template <typename Src>
-Vector<T, dim> &Vector<T, dim>::assign_from(const Src &src)
+Vector<T, dim> &Vector<T, dim>::assign_from(const Src &src, size_t vlen)
 {
-    if (vector_mask_obj::nested) {
-        _internal::assignment<T, IS_MASK, dim>::assign(data, static_cast<int>(rows), increment2, static_cast<int>(mats),
-                                                       increment3, src, size);
-    } else {
-        _internal::assignment<T, NO_MASK, dim>::assign(data, static_cast<int>(rows), increment2, static_cast<int>(mats),
-                                                       increment3, src, size);
-    }
+    _internal::assignment<T, dim>::assign(data, shape(), src, vlen);
     cmv = VCMV_NZ;
     return *this;
 }
@@ -450,42 +462,44 @@ template <typename T, int dim>
 template <typename U>
 Vector<T, dim> &Vector<T, dim>::operator=(const Vector<U, dim> &rhs)
 {
-    return assign_from(rhs);
+    return assign_from(rhs, size);
 }
 
 template <typename T, int dim>
 Vector<T, dim> &Vector<T, dim>::operator=(kmr_word_t rhs)
 {
-    return assign_from(static_cast<typename word_sized<T>::type>(rhs));
+    return assign_from(rhs, size);
 }
 
 template <typename T, int dim>
 Vector<T, dim> &Vector<T, dim>::operator=(const enum_t &rhs)
 {
-    return assign_from(rhs);
+    return assign_from(rhs, size);
 }
 
 template <typename T, int dim>
 template <typename lhs_t, typename rhs_t, vinstr_t instr, typename btype, int dim1, acc_choice acc>
 Vector<T, dim> &Vector<T, dim>::operator=(const _internal::bin_op<lhs_t, rhs_t, instr, btype, dim1, acc> &rhs)
 {
-    return assign_from(rhs);
+    const size_t n = acc == IS_ACC ? _internal::operand_length(rhs) : 0;
+    return assign_from(rhs, n != 0 ? n : size);
+}
+
+template <typename T, int dim>
+template <typename Cond, typename X, typename Y>
+Vector<T, dim> &Vector<T, dim>::operator=(const select_op<Cond, X, Y> &rhs)
+{
+    return assign_from(rhs, size);
 }
 
 template <typename T>
 template <typename lhs_t, typename rhs_t, vinstr_t instr, typename btype, int dim1, acc_choice acc>
 accum_t<T> &accum_t<T>::operator=(const _internal::bin_op<lhs_t, rhs_t, instr, btype, dim1, acc> &rhs)
 {
-    static_assert(dim1 == 1 || dim1 == -1, "only one-dimensional expressions are summed");
-    // The same operands, as an accumulating instruction.
-    const _internal::bin_op<lhs_t, rhs_t, instr, btype, dim1, IS_ACC> sum(rhs.lhs, rhs.rhs);
+    static_assert(dim1 == 1 || dim1 == -1, "only one-dimensional expressions are summed into an element");
     const size_t n = _internal::operand_length(rhs);
-    const size_t len = n != 0 ? n : vlen;
-    if (vector_mask_obj::nested) {
-        _internal::assignment<T, IS_MASK, 1>::assign(elem, 0, 0, 0, 0, sum, len);
-    } else {
-        _internal::assignment<T, NO_MASK, 1>::assign(elem, 0, 0, 0, 0, sum, len);
-    }
+    _internal::assignment<T, 1>::assign(elem, _internal::shape_t{0, 0, 0, 0}, _internal::accumulating(rhs),
+                                        n != 0 ? n : vlen);
     return *this;
 }
 
@@ -493,11 +507,7 @@ template <typename T>
 template <typename U>
 accum_t<T> &accum_t<T>::operator=(const Vector<U, 1> &rhs)
 {
-    if (vector_mask_obj::nested) {
-        _internal::assignment<T, IS_MASK, 1>::assign_acc(elem, rhs, rhs.size);
-    } else {
-        _internal::assignment<T, NO_MASK, 1>::assign_acc(elem, rhs, rhs.size);
-    }
+    _internal::assignment<T, 1>::assign(elem, _internal::shape_t{0, 0, 0, 0}, sum(rhs), rhs.size);
     return *this;
 }
 

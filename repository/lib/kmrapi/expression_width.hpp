@@ -1,5 +1,6 @@
-// Vector expression library: classification of expression operands and the
-// element widths in which an expression reaches the simulator.
+// Vector expression library: classification of expression operands, the
+// element widths in which an expression reaches the simulator, and the
+// signedness an expression computes in.
 #pragma once
 
 #include <type_traits>
@@ -22,6 +23,9 @@ template <typename X>
 struct is_enum : std::is_same<X, enum_t> {};
 
 template <typename X>
+struct is_none : std::is_same<X, none_t> {};
+
+template <typename X>
 struct is_expr : std::false_type {};
 template <typename L, typename R, vinstr_t i, typename B, int d, acc_choice a>
 struct is_expr<bin_op<L, R, i, B, d, a>> : std::true_type {};
@@ -40,7 +44,7 @@ template <typename X>
 struct is_kmr_operand : std::integral_constant<bool, is_vector<X>::value || is_enum<X>::value || is_expr<X>::value> {};
 
 // Dimensionality of an operand: that of a vector or expression, -1 for
-// scalars and the enumeration.
+// scalars, the enumeration and the missing operand.
 template <typename X>
 struct operand_dim : std::integral_constant<int, -1> {};
 template <typename T, int d>
@@ -75,30 +79,48 @@ struct b_type<enum_t> {
     using type = kmr_enum_t;
 };
 
-// The element type of the sources for destination type D when the right
-// operand reaches the simulator as B: B's width with D's signedness, or D
-// itself when B carries no element type (the enumeration).
-template <typename D, typename B, bool b_is_element = is_element<B>::value>
-struct _source_resolve {
-    using type = typename same_sign_as<B, D>::type;
+// The signedness an expression computes in: that of its vectors (all of
+// them agree, see signs_agree), or none when it has no vector operand; it
+// then takes the destination's.
+enum expr_signedness {
+    SIGN_FREE = 0,
+    SIGN_SIGNED = 1,
+    SIGN_UNSIGNED = 2
 };
-template <typename D, typename B>
-struct _source_resolve<D, B, false> {
-    using type = typename canonical<D>::type;
-};
-}  // namespace _internal
+template <typename X>
+struct expr_sign : std::integral_constant<int, SIGN_FREE> {};
+template <typename T, int d>
+struct expr_sign<Vector<T, d>> : std::integral_constant<int, std::is_signed<T>::value ? SIGN_SIGNED : SIGN_UNSIGNED> {};
+template <typename L, typename R, vinstr_t i, typename B, int d, acc_choice a>
+struct expr_sign<bin_op<L, R, i, B, d, a>>
+    : std::integral_constant<int, expr_sign<L>::value != SIGN_FREE ? expr_sign<L>::value : expr_sign<R>::value> {};
 
-template <typename D, typename B>
-struct source_resolve : _internal::_source_resolve<D, B> {};
+template <typename A, typename B>
+struct signs_agree
+    : std::integral_constant<bool, expr_sign<A>::value == SIGN_FREE || expr_sign<B>::value == SIGN_FREE ||
+                                       expr_sign<A>::value == expr_sign<B>::value> {};
 
-namespace _internal {
+// Whether an expression assigned to destination type D computes signed.
+template <typename X, typename D>
+struct computes_signed
+    : std::integral_constant<bool, expr_sign<X>::value == SIGN_FREE ? std::is_signed<D>::value
+                                                                    : expr_sign<X>::value == SIGN_SIGNED> {};
 
-// Source element type of a node assigned to destination type D: decided
-// by the right operand, else by the left one, else by D.
+// The element width (bytes) of the sources of a node assigned to element
+// type D: decided by the right operand, else by the left one, else by D.
 template <typename D, typename L, typename B>
+struct node_width
+    : std::integral_constant<std::size_t,
+                             is_element<B>::value ? sizeof(typename std::conditional<is_element<B>::value, B, D>::type)
+                             : is_element<typename value_type<L>::type>::value
+                                 ? sizeof(typename std::conditional<is_element<typename value_type<L>::type>::value,
+                                                                    typename value_type<L>::type, D>::type)
+                                 : sizeof(D)> {};
+
+// Source element type of a node: its width with the given signedness.
+template <typename D, typename L, typename B, bool is_signed>
 struct node_source {
-    using type = typename std::conditional<is_element<B>::value, typename source_resolve<D, B>::type,
-                                           typename source_resolve<D, typename value_type<L>::type>::type>::type;
+    using type = typename _int_of<node_width<D, L, B>::value, is_signed>::type;
 };
 
 // Whether operand X agrees in width with the source type S (operands that
@@ -108,5 +130,21 @@ struct width_agrees : std::integral_constant<bool, sizeof(V) == sizeof(S)> {};
 template <typename X, typename S>
 struct width_agrees<X, S, void> : std::true_type {};
 
+// Opcodes whose results saturate (also when narrowed to the destination).
+template <vinstr_t instr>
+struct saturates : std::integral_constant<bool, instr == VMULFXP || instr == VADDFXP || instr == VSUBFXP> {};
+
 }  // namespace _internal
+
+// The source element type for destination D and right operand type B: B's
+// width with D's signedness, or D itself when B carries no element type.
+template <typename D, typename B, bool b_is_element = is_element<B>::value>
+struct source_resolve {
+    using type = typename same_sign_as<B, D>::type;
+};
+template <typename D, typename B>
+struct source_resolve<D, B, false> {
+    using type = typename canonical<D>::type;
+};
+
 }  // namespace KMR

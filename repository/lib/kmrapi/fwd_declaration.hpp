@@ -57,21 +57,46 @@ struct range_op_t;
 template <typename T>
 class accum_t;
 
+// A comparison of two operands: the difference that decides it and the
+// conditional-move opcode that tests the difference (operators.hpp).
+template <typename Diff, vinstr_t cmv>
+struct condition;
+
+// select(condition, x, y) (operators.hpp).
+template <typename Cond, typename X, typename Y>
+struct select_op;
+
 namespace _internal {
+
+// The missing operand B of a two-operand instruction (VMOV).
+struct none_t {};
 
 template <typename T, typename U, vinstr_t instr, typename btype, int Dim, acc_choice acc>
 class bin_op;
 
-template <typename dest_t, mask_choice is_masked, int dim>
+// The shape of a destination: rows per matrix, matrices and the strides
+// between them in bytes (the row count and matrix count are not read for
+// dimensions that the destination does not have).
+struct shape_t {
+    size_t rows;
+    int inc2;
+    size_t mats;
+    int inc3;
+};
+
+template <typename dest_t, int dim>
 struct assignment;
 
-template <typename dest_t, mask_choice is_masked, int dim = 1>
+template <typename S, mask_choice is_masked, int dim>
 struct resolve;
 
 template <mask_choice is_mask, acc_choice is_acc, int dim>
 struct kmr_func;
 
 inline void set_vl(size_t len);
+
+// Whether a masked region is alive (defined in vector_mask_obj.hpp).
+inline bool in_masked_region();
 
 }  // namespace _internal
 

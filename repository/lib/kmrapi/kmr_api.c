@@ -20,8 +20,8 @@ void _kmr_init(kmr_tqm_t *this_tqm)
     KMR_SET_THIS_TQM(this_tqm);
     this_tqm->init = 1;
     /* The adopting initialisation has just set the vector length register
-       to 0: the vector library's record of the last length it set must not
-       claim otherwise, or its next assignment would skip the setting. */
+       to 0: the vector library's record of the last length it asked for
+       starts again too. */
     __old_vl__ = 0;
 }
 

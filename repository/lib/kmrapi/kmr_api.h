@@ -20,7 +20,8 @@
 extern "C" {
 #endif
 
-/* The vector length last set by the vector expression library. */
+/* The vector length the vector expression library last asked for (the
+ * library reads the length register to decide whether to set it). */
 extern size_t __old_vl__;
 
 /* Adopts the descriptor: empties the save stack and publishes it. */

@@ -12,11 +12,14 @@
 //   family(v_op, D *v_out, word s_in1, S *v_in2)         SV, opcodes VAND..VCUSTOM15
 //   family(v_op, D *v_out, word s_in1, kmr_enum_t *)     SE, opcodes VAND..VCUSTOM15
 //   family(v_op, D *v_out, S *v_in1)                     VMOV only: VV, B null
-//   family(v_op, D *v_out, word s_in1)                   VMOV only: SV, B null
+//   family(v_op, D *v_out, word s_in1)                   VMOV only: SV with source and
+//                                                        destination width D's, B null
 //
 // D and S are the fixed-width types of the destination and source widths
 // with the same signedness; word is kmr_word_t (signed) or uint32_t. The
-// scalar forms use word sources. Any other opcode makes no call. The
+// scalar-and-enumeration form uses word sources (its source width has no
+// effect); the scalar copy uses the destination's width as source width, so
+// it is charged for the destination's element size. Any other opcode makes no call. The
 // enumeration argument is never forwarded: 0 is passed in its place.
 #pragma once
 
@@ -66,17 +69,17 @@ namespace KMR {
 #define KMRX_DEF_SE_(name, prefix, sw, dw, sg) KMRX_DEF_SE_##sw##_(name, prefix, dw, sg)
 #define KMRX_DEF_SE_B_(name, prefix, dw, sg)
 #define KMRX_DEF_SE_H_(name, prefix, dw, sg)
-#define KMRX_DEF_SE_W_(name, prefix, dw, sg)                                                                      \
-    inline void name(vinstr_t v_op, KMRSIM_ELEM_##dw##sg *v_out, KMRSIM_ELEM_W##sg s_in1, kmr_enum_t *v_enum)     \
-    {                                                                                                             \
-        (void)v_enum;                                                                                             \
-        if (KMRX_THREE_OPERAND_(v_op))                                                                            \
-            KMRX_ENTRY_(prefix, SE, W, dw, sg)(V_SEW##dw##sg, v_op, v_out, static_cast<int32_t>(s_in1), 0);       \
-    }                                                                                                             \
-    inline void name(vinstr_t v_op, KMRSIM_ELEM_##dw##sg *v_out, KMRSIM_ELEM_W##sg s_in1)                         \
-    {                                                                                                             \
-        if (v_op == VMOV)                                                                                         \
-            KMRX_ENTRY_(prefix, SV, W, dw, sg)(V_SVW##dw##sg, VMOV, v_out, static_cast<int32_t>(s_in1), nullptr); \
+#define KMRX_DEF_SE_W_(name, prefix, dw, sg)                                                                          \
+    inline void name(vinstr_t v_op, KMRSIM_ELEM_##dw##sg *v_out, KMRSIM_ELEM_W##sg s_in1, kmr_enum_t *v_enum)         \
+    {                                                                                                                 \
+        (void)v_enum;                                                                                                 \
+        if (KMRX_THREE_OPERAND_(v_op))                                                                                \
+            KMRX_ENTRY_(prefix, SE, W, dw, sg)(V_SEW##dw##sg, v_op, v_out, static_cast<int32_t>(s_in1), 0);           \
+    }                                                                                                                 \
+    inline void name(vinstr_t v_op, KMRSIM_ELEM_##dw##sg *v_out, KMRSIM_ELEM_W##sg s_in1)                             \
+    {                                                                                                                 \
+        if (v_op == VMOV)                                                                                             \
+            KMRX_ENTRY_(prefix, SV, dw, dw, sg)(V_SV##dw##dw##sg, VMOV, v_out, static_cast<int32_t>(s_in1), nullptr); \
     }
 
 // One line per family: the overload name and the entry-point prefix.

@@ -15,13 +15,21 @@
 //         a = a * 2;          // where d[i] != 0 again
 //     }
 //
+// The condition may also be a comparison: KMR_WHERE(a < b) evaluates the
+// difference into a temporary (one VSUB; the allocation pointer does not
+// move) and sets the mask up from it with the comparison's conditional
+// move, which judges the difference by its flag as well as its sign, so
+// the comparison is exact for every pair of values.
+//
 // A region inside another narrows the enclosing mask (old mask AND the new
 // condition); its condition vector must have the enclosing mask's length.
 // It keeps a copy of the enclosing mask in `saved` (a byte vector on the
 // scratchpad stack) and restores it when it ends. Regions are scoped
 // objects: end them in reverse order of their construction, like vectors.
-// Masked instructions are one-dimensional, and every vector assigned inside
-// a region must be at least as long as the mask.
+// Masked instructions are one-dimensional: a 2D or 3D assignment inside a
+// region issues one masked instruction per row, each row under the same
+// mask (mask position i enables element i of every row). Every vector
+// assigned inside a region must have rows at least as long as the mask.
 #pragma once
 
 #include "fwd_declaration.hpp"
@@ -64,10 +72,19 @@ struct vector_mask_obj {
     template <typename T>
     vector_mask_obj(const KMR::Vector<T, 1> &cond, vinstr_t condition);
 
+    // A region where a comparison holds.
+    template <typename Diff, vinstr_t cmv>
+    explicit vector_mask_obj(const KMR::condition<Diff, cmv> &cond);
+
     ~vector_mask_obj();
 
     vector_mask_obj(const vector_mask_obj &) = delete;
     vector_mask_obj &operator=(const vector_mask_obj &) = delete;
+
+private:
+    // Inside another region: keeps a copy of the enclosing mask in `saved`;
+    // the new condition must cover the enclosing mask's length.
+    void save_enclosing(size_t len);
 };
 
 // Runs the following statement (or block) once, as a masked region.
@@ -85,16 +102,50 @@ vector_mask_obj::vector_mask_obj(const KMR::Vector<T, 1> &cond, vinstr_t conditi
         KMR::_internal::set_vl(cond.size);
         kmrsim_setup_mask(mode, condition, cond.data);
     } else {
-        kmr_sim_t *const sim = get_the_kmrsim();
-        const int32_t enclosing_length = sim->mask_length;
-        KMR_VEC_ASSERT(static_cast<size_t>(enclosing_length) == cond.size);
-        // Copy the enclosing mask (the mask memory is a valid operand).
-        saved = new KMR::Vector<signed char, 1>(enclosing_length);
-        KMR::_internal::set_vl(cond.size);
-        kmrsim_1D_VVBBS(V_VVBBS, VMOV, saved->data, sim->mask_memory, nullptr);
+        save_enclosing(cond.size);
         kmrsim_setup_mask_masked(mode, condition, cond.data);
     }
     ++nested;
+}
+
+template <typename Diff, vinstr_t cmv>
+vector_mask_obj::vector_mask_obj(const KMR::condition<Diff, cmv> &cond) : done_flag(false), saved(nullptr)
+{
+    using namespace KMR::_internal;
+    using V = typename value_type<Diff>::type;
+    static_assert(KMR::is_element<V>::value, "a masked region's comparison needs a vector operand (it gives the "
+                                             "region's length)");
+    using S = typename KMR::_int_of<sizeof(V), expr_sign<Diff>::value == SIGN_SIGNED>::type;
+    const size_t len = operand_length(cond.diff);
+    if (nested != 0) {
+        save_enclosing(len);
+    }
+    set_vl(len);
+    char *scratch = static_cast<char *>(kmr_tqm_ptr->sp);
+    S *const difference = make_temporary<S, KMR::NO_MASK, 1>(cond.diff, 0, 0, len, scratch);
+    const kmrsim_vmode_t mode = mask_setup_mode<S>();
+    if (nested == 0) {
+        kmrsim_setup_mask(mode, cmv, difference);
+    } else {
+        kmrsim_setup_mask_masked(mode, cmv, difference);
+    }
+    ++nested;
+}
+
+inline void vector_mask_obj::save_enclosing(size_t len)
+{
+    kmr_sim_t *const sim = get_the_kmrsim();
+    const int32_t enclosing_length = sim->mask_length;
+    KMR_VEC_ASSERT(static_cast<size_t>(enclosing_length) == len);
+    // Copy the enclosing mask (the mask memory is a valid operand).
+    saved = new KMR::Vector<signed char, 1>(enclosing_length);
+    KMR::_internal::set_vl(len);
+    kmrsim_1D_VVBBS(V_VVBBS, VMOV, saved->data, sim->mask_memory, nullptr);
+}
+
+inline bool KMR::_internal::in_masked_region()
+{
+    return vector_mask_obj::nested != 0;
 }
 
 inline vector_mask_obj::~vector_mask_obj()

@@ -63,7 +63,10 @@ static const struct mode modes[] = {KMRSIM_MODE_LIST(GEN_MODE_)};
  * static inline call per operand mode, named family prefix + mode letters,
  * taking (opcode, destination, A, B) with the mode's element types, and
  * issuing the entry point named entry prefix + mode letters. A family that
- * kmr_cproto.h adds to its list is listed without a change here. */
+ * kmr_cproto.h adds to its list is listed without a change here; one it
+ * defines outside the list needs one line after the list's expansion:
+ * {"kmr_prefix_", "kmrsim_prefix_"}. The listing test reports a typed call
+ * that kmr_cproto.h defines and the listing lacks. */
 struct typed_family {
     const char *prefix;
     const char *entry_prefix;

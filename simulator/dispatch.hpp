@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <type_traits>
 
-#include "engine.hpp"
+#include "engine_context.hpp"
 #include "kmrsim.hpp"
 #include "memory.hpp"
 
@@ -25,12 +25,19 @@ void account_cycles(vinstr_t instr, int dim, int esize);
 // message (counted and charged, not executed).
 bool count_and_admit(vinstr_t instr);
 
+// Runs an admitted instruction on the engine instance of destination type D,
+// computation type S and vector source type Src. Each instance is compiled
+// once, in engine_instances_*.cpp, not in every source that issues
+// instructions.
+template <typename D, typename S, typename Src>
+void run_engine(int dim, int form, vinstr_t instr, void *dest, const void *A, const void *B, bool masked, bool acc);
+
 template <typename D, typename S, typename Src>
 void kmrsim_dispatch(int dim, int form, vinstr_t instr, void *dest, const void *A, const void *B, bool masked, bool acc)
 {
     if (!count_and_admit(instr))
         return;
-    engine<D, S, Src>::run(dim, form, instr, dest, A, B, masked, acc);
+    run_engine<D, S, Src>(dim, form, instr, dest, A, B, masked, acc);
 }
 
 // Source A or B of an entry point: an address or a 32-bit value.

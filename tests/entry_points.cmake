@@ -16,6 +16,7 @@ add_test(NAME entry_points_match_library
     "-DNM=${CMAKE_NM}"
     "-DC_COMPILER=${CMAKE_C_COMPILER}"
     "-DINCLUDE_DIR=${KMRAPI_DIR}"
+    "-DPAGE=${KMRSIM_ENTRY_POINTS_PAGE}"
     -P ${CMAKE_CURRENT_SOURCE_DIR}/entry_points/check_symbols.cmake)
 
 set(KMRSIM_LISTING_LINK_FLAGS "")

@@ -13,6 +13,9 @@
 #error "build with -DKERNEL=filter3x3_flat or -DKERNEL=filter3x3_vec"
 #endif
 
+/* The kernel function: one of the two above, or one of the same type. */
+int KERNEL(const uint8_t *img, uint8_t *out, int width, int height);
+
 enum {
     WIDTH = 640,
     HEIGHT = 480

@@ -12,6 +12,9 @@
 #error "build with -DKERNEL=fir_flat or -DKERNEL=fir_vec"
 #endif
 
+/* The kernel function: one of the two above, or one of the same type. */
+int KERNEL(const int16_t *x, int16_t *y, int n, const int16_t *h, int taps);
+
 enum {
     SAMPLES = 5000
 };

@@ -13,6 +13,9 @@
 #error "build with -DKERNEL=matmul_flat or -DKERNEL=matmul_vec"
 #endif
 
+/* The kernel function: one of the two above, or one of the same type. */
+int KERNEL(const int16_t *a, const int16_t *b, int32_t *c, int n);
+
 enum {
     N = 64
 };

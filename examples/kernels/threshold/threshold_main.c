@@ -13,6 +13,9 @@
 #error "build with -DKERNEL=threshold_flat or -DKERNEL=threshold_vec"
 #endif
 
+/* The kernel function: one of the two above, or one of the same type. */
+int KERNEL(const int16_t *x, int16_t *y, int n, threshold_params p, threshold_counts *counts);
+
 enum {
     SAMPLES = 4096
 };

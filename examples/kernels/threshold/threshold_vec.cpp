@@ -9,7 +9,8 @@
 // version sums the scalar 1 instead, but a sum of a scalar has no length of
 // its own in the library: it runs over its destination's size (here one
 // element), which does not cover the mask. So this version fills a strip of
-// ones once: one VMOV more, and a strip of scratchpad.
+// ones once: one VMOV more (of the first strip's length, so that it needs no
+// vector length setting of its own), and a strip of scratchpad.
 #include "threshold.h"
 
 #include "Vector.hpp"
@@ -35,7 +36,7 @@ extern "C" int threshold_vec(const int16_t *x, int16_t *y, int n, threshold_para
     Vector<int32_t, 2> per_strip(strips, 2, strips);  // row 0: clipped, row 1: gated
     Vector<int32_t> totals(2);
     Vector<uint16_t> magnitude(THRESHOLD_STRIP);
-    Vector<int16_t> ones(THRESHOLD_STRIP);
+    Vector<int16_t> ones(n < THRESHOLD_STRIP ? n : THRESHOLD_STRIP);  // as long as the longest strip
     ones = 1;
     sx.dma_read(const_cast<int16_t *>(x), n);  // dma_read takes a non-const source
 

@@ -7,14 +7,17 @@
  * conditional move per limit and no mask. The counts and the gate use
  * masks: a mask setup (two instructions) enables the positions where a test
  * holds, a masked move writes only those, and a masked accumulating move of
- * the scalar 1 adds up 1 per enabled position, which counts them.
+ * the scalar 1 adds up 1 per enabled position, which counts them. A strip
+ * has at most 1024 positions, so its counts are half-words, and so are
+ * the instructions that form them (an instruction is charged for the wider
+ * of its element widths); the totals are summed into words.
  *
  * |x| comes from VABSDIFF with 0, which keeps the low 16 bits of the
  * magnitude: 32768 for -32768, which is right when read as unsigned, so the
  * gate's comparison is an unsigned one.
  *
  * Scratchpad layout: x and y (n half-words each), the counts (two rows of
- * one word per strip: clipped, then gated), the two totals, |x| of one
+ * one half-word per strip: clipped, then gated), the two totals, |x| of one
  * strip, and at the free end the difference a test reads. */
 #include "threshold.h"
 
@@ -27,7 +30,7 @@ int threshold_flat(const int16_t *x, int16_t *y, int n, threshold_params p, thre
         return -1;
     const int strips = (n + THRESHOLD_STRIP - 1) / THRESHOLD_STRIP;
     const size_t signal_bytes = (size_t)n * sizeof(int16_t), strip_bytes = THRESHOLD_STRIP * sizeof(int16_t);
-    const size_t count_bytes = 2 * (size_t)strips * sizeof(int32_t), total_bytes = 2 * sizeof(int32_t);
+    const size_t count_bytes = 2 * (size_t)strips * sizeof(int16_t), total_bytes = 2 * sizeof(int32_t);
     if ((size_t)kmr_sp_getfree() < 2 * kernel_sp_bytes(signal_bytes) + kernel_sp_bytes(count_bytes) +
                                        kernel_sp_bytes(total_bytes) + 2 * kernel_sp_bytes(strip_bytes))
         return -1;
@@ -38,7 +41,7 @@ int threshold_flat(const int16_t *x, int16_t *y, int n, threshold_params p, thre
     kmr_sp_push();
     int16_t *const sx = (int16_t *)kmr_sp_malloc_nodebug(signal_bytes);
     int16_t *const sy = (int16_t *)kmr_sp_malloc_nodebug(signal_bytes);
-    int32_t *const per_strip = (int32_t *)kmr_sp_malloc_nodebug(count_bytes);
+    int16_t *const per_strip = (int16_t *)kmr_sp_malloc_nodebug(count_bytes);
     int32_t *const totals = (int32_t *)kmr_sp_malloc_nodebug(total_bytes);
     uint16_t *const magnitude = (uint16_t *)kmr_sp_malloc_nodebug(strip_bytes);
     int16_t *const diff = (int16_t *)kmr_sp_get();
@@ -59,20 +62,20 @@ int threshold_flat(const int16_t *x, int16_t *y, int n, threshold_params p, thre
         /* Clipped where the clamp changed the sample: count under a mask. */
         kmr_VVHHS(VSUB, diff, ys, xs);
         kmrsim_setup_mask(V_VVHHS, VCMV_NZ, diff);
-        kmr_masked_acc_1D_SEWWS(VMOV, per_strip + s, 1, NULL);
+        kmr_masked_acc_1D_SEHHS(VMOV, per_strip + s, 1, NULL);
 
         /* The gate: where |x| < gate, y = 0, and count. */
         kmr_SVHHS(VABSDIFF, (int16_t *)magnitude, 0, xs);
         kmr_SVHHU(VSUB, (uint16_t *)diff, p.gate, magnitude);
         kmrsim_setup_mask(V_VVHHU, VCMV_GTZ, diff);
         kmr_masked_1D_SVHHS(VMOV, ys, 0, NULL);
-        kmr_masked_acc_1D_SEWWS(VMOV, per_strip + strips + s, 1, NULL);
+        kmr_masked_acc_1D_SEHHS(VMOV, per_strip + strips + s, 1, NULL);
     }
 
-    /* The two totals: one accumulating 2D move sums each row of counts. */
+    /* The two totals: one accumulating 2D move sums each row of counts into a word. */
     kernel_set_vl(strips);
-    kernel_set_2d(2, sizeof(int32_t), strips * (int)sizeof(int32_t), 0);
-    kmr_acc_2D_VVWWS(VMOV, totals, per_strip, NULL);
+    kernel_set_2d(2, sizeof(int32_t), strips * (int)sizeof(int16_t), 0);
+    kmr_acc_2D_VVHWS(VMOV, totals, per_strip, NULL);
 
     int32_t host_totals[2];
     sim_dma_to_host(y, sy, signal_bytes);

@@ -24,7 +24,7 @@ extern "C" int threshold_vec(const int16_t *x, int16_t *y, int n, threshold_para
         return -1;
     const int strips = (n + THRESHOLD_STRIP - 1) / THRESHOLD_STRIP;
     const size_t signal_bytes = size_t(n) * sizeof(int16_t), strip_bytes = THRESHOLD_STRIP * sizeof(int16_t);
-    const size_t count_bytes = 2 * size_t(strips) * sizeof(int32_t), total_bytes = 2 * sizeof(int32_t);
+    const size_t count_bytes = 2 * size_t(strips) * sizeof(int16_t), total_bytes = 2 * sizeof(int32_t);
     if (size_t(kmr_sp_getfree()) < 2 * kernel_sp_bytes(signal_bytes) + kernel_sp_bytes(count_bytes) +
                                        kernel_sp_bytes(total_bytes) + 3 * kernel_sp_bytes(strip_bytes))
         return -1;  // a vector that does not fit would stop the program
@@ -33,7 +33,7 @@ extern "C" int threshold_vec(const int16_t *x, int16_t *y, int n, threshold_para
         return 0;
 
     Vector<int16_t> sx(n), sy(n);
-    Vector<int32_t, 2> per_strip(strips, 2, strips);  // row 0: clipped, row 1: gated
+    Vector<int16_t, 2> per_strip(strips, 2, strips);  // row 0: clipped, row 1: gated; at most 1024 each
     Vector<int32_t> totals(2);
     Vector<uint16_t> magnitude(THRESHOLD_STRIP);
     Vector<int16_t> ones(n < THRESHOLD_STRIP ? n : THRESHOLD_STRIP);  // as long as the longest strip
@@ -64,7 +64,7 @@ extern "C" int threshold_vec(const int16_t *x, int16_t *y, int n, threshold_para
         }
     }
 
-    Vector<int32_t, 2>(totals.data, 1, 2, 1) = sum(per_strip);  // one sum per row
+    Vector<int32_t, 2>(totals.data, 1, 2, 1) = sum(per_strip);  // one sum per row, into words
 
     int32_t host_totals[2];
     sy.dma_write(y, n);

@@ -7,8 +7,9 @@
 // One difference by design: inside a region a count is the sum of a vector
 // of ones (an accumulating move of a vector under the mask). The flat
 // version sums the scalar 1 instead, but a sum of a scalar has no length of
-// its own in the library: it runs over its destination's size (here one
-// element), which does not cover the mask. So this version fills a strip of
+// its own in the library: it runs over its destination's size (here the
+// counts of one row), which does not cover the mask, and a masked region
+// stops the program on that. So this version fills a strip of
 // ones once: one VMOV more (of the first strip's length, so that it needs no
 // vector length setting of its own), and a strip of scratchpad.
 #include "threshold.h"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the project (Release, in build/) and runs
-# every example program that has been built.
+# every example program that has been built. Of the worked kernels only the
+# result line is shown; run a kernel program itself for its statistics.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,4 +15,14 @@ for example in example_flat example_vec; do
         echo "== $example"
         "$program"
     fi
+done
+
+for kernel in fir filter3x3 matmul threshold; do
+    for variant in flat vec; do
+        program=build/examples/kernels/kernel_${kernel}_$variant
+        if [ -x "$program" ]; then
+            output=$("$program")
+            echo "== kernel_${kernel}_$variant: ${output%%$'\n'*}"
+        fi
+    done
 done

@@ -21,7 +21,7 @@ target_link_libraries(vector_kernels_test PRIVATE kmr_kernels)
 if(NOT TARGET kernel_fir_flat)
   return()
 endif()
-foreach(name fir filter3x3 matmul threshold)
+foreach(name ${KMR_KERNEL_NAMES})
   foreach(variant flat vec)
     add_test(NAME kernel_${name}_${variant} COMMAND kernel_${name}_${variant})
     add_test(NAME kernel_${name}_${variant}_page_output

@@ -11,7 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "filter3x3.h"
+#include "filter3x3_ref.h"
+#include "fir.h"
+#include "fir_ref.h"
 #include "kmr_api.h"
+#include "matmul.h"
+#include "matmul_ref.h"
+#include "threshold.h"
+#include "threshold_ref.h"
 
 namespace {
 
@@ -353,6 +361,91 @@ void define_cases()
 }
 
 // ---------------------------------------------------------------------------
+// The worked kernels (examples/kernels), with the DMA in and out, as the
+// example programs run them; the native twin is the kernel's scalar
+// reference. Elements are outputs.
+
+struct kernel_data {
+    std::vector<int16_t> signal, filtered, a, b, gated;
+    std::vector<uint8_t> image, edges;
+    std::vector<int32_t> product;
+    threshold_counts counts{};
+    kernel_data()
+        : signal(5000), filtered(5000), a(64 * 64), b(64 * 64), gated(4096), image(640 * 480), edges(640 * 480),
+          product(64 * 64)
+    {
+        fir_make_signal(signal.data(), 5000);
+        filter3x3_make_image(image.data(), 640, 480);
+        matmul_make_matrix(a.data(), 64, -1024, 1023, 0x1234567u);
+        matmul_make_matrix(b.data(), 64, -1024, 1023, 0x89ABCDEu);
+    }
+};
+
+kernel_data &kernels()
+{
+    static kernel_data k;
+    return k;
+}
+
+void kernel_setup()
+{
+    kmrsim_init(4, 64, 256, 16, 15, 4);  // as the example programs
+}
+
+void define_kernel_cases()
+{
+    const threshold_params gate = {-24576, 24576, 512};
+    for (const char *variant : {"flat", "vec"}) {
+        const bool flat = variant[0] == 'f';
+        const std::string suffix = std::string(" (") + variant + ")";
+        add(
+            "kernel FIR Q15 5000 samples 16 taps" + suffix, 5000, kernel_setup,
+            [=] {
+                kernel_data &k = kernels();
+                (flat ? fir_flat : fir_vec)(k.signal.data(), k.filtered.data(), 5000, fir_taps, FIR_TAPS);
+            },
+            [] {
+                kernel_data &k = kernels();
+                fir_ref(k.signal.data(), k.filtered.data(), 5000, fir_taps, FIR_TAPS);
+                benchmark::ClobberMemory();
+            });
+        add(
+            "kernel Sobel 3x3 640x480 bytes" + suffix, 638 * 478, kernel_setup,
+            [=] {
+                kernel_data &k = kernels();
+                (flat ? filter3x3_flat : filter3x3_vec)(k.image.data(), k.edges.data(), 640, 480);
+            },
+            [] {
+                kernel_data &k = kernels();
+                filter3x3_ref(k.image.data(), k.edges.data(), 640, 480);
+                benchmark::ClobberMemory();
+            });
+        add(
+            "kernel matmul 64x64 int16" + suffix, 64 * 64, kernel_setup,
+            [=] {
+                kernel_data &k = kernels();
+                (flat ? matmul_flat : matmul_vec)(k.a.data(), k.b.data(), k.product.data(), 64);
+            },
+            [] {
+                kernel_data &k = kernels();
+                matmul_ref(k.a.data(), k.b.data(), k.product.data(), 64);
+                benchmark::ClobberMemory();
+            });
+        add(
+            "kernel threshold 4096 samples" + suffix, 4096, kernel_setup,
+            [=] {
+                kernel_data &k = kernels();
+                (flat ? threshold_flat : threshold_vec)(k.signal.data(), k.gated.data(), 4096, gate, &k.counts);
+            },
+            [=] {
+                kernel_data &k = kernels();
+                threshold_ref(k.signal.data(), k.gated.data(), 4096, gate, &k.counts);
+                benchmark::ClobberMemory();
+            });
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Runs every case twice (simulator, native) and prints the ratio table.
 
 struct timing {
@@ -384,6 +477,7 @@ public:
 int main(int argc, char **argv)
 {
     define_cases();
+    define_kernel_cases();
     for (bench_case &bc : cases()) {
         order.push_back(bc.name);
         benchmark::RegisterBenchmark(("sim/" + bc.name).c_str(), [&bc](benchmark::State &state) {

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing to build, builds the libraries and the two
-# example programs (Release, in build/) and runs them. Nothing else is
-# built, so neither GoogleTest nor Google Benchmark is needed: a fresh
-# build tree is configured without the tests; one that exists keeps its
-# settings (run_tests.sh builds the rest in the same tree).
+# Installs what is missing to build, builds the libraries, the two example
+# programs and the worked kernels (Release, in build/) and runs them; of
+# each kernel only the result line is shown (run a kernel program itself for
+# its statistics). Nothing else is built, so neither GoogleTest nor Google
+# Benchmark is needed: a fresh build tree is configured without the tests;
+# one that exists keeps its settings (run_tests.sh builds the rest in the
+# same tree).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,4 +23,24 @@ for example in example_flat example_vec; do
         echo "== $example"
         "$program"
     fi
+done
+
+for kernel in fir filter3x3 matmul threshold; do
+    for variant in flat vec; do
+        program=build/examples/kernels/kernel_${kernel}_$variant
+        if [ -x "$program" ]; then
+            output=$("$program")
+            echo "== kernel_${kernel}_$variant: ${output%%$'\n'*}"
+        fi
+    done
+done
+
+for kernel in fir filter3x3 matmul threshold; do
+    for variant in flat vec; do
+        program=build/examples/kernels/kernel_${kernel}_$variant
+        if [ -x "$program" ]; then
+            output=$("$program")
+            echo "== kernel_${kernel}_$variant: ${output%%$'\n'*}"
+        fi
+    done
 done

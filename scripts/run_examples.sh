@@ -34,13 +34,3 @@ for kernel in fir filter3x3 matmul threshold; do
         fi
     done
 done
-
-for kernel in fir filter3x3 matmul threshold; do
-    for variant in flat vec; do
-        program=build/examples/kernels/kernel_${kernel}_$variant
-        if [ -x "$program" ]; then
-            output=$("$program")
-            echo "== kernel_${kernel}_$variant: ${output%%$'\n'*}"
-        fi
-    done
-done

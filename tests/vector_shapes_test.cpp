@@ -122,6 +122,15 @@ TEST_F(VectorShapes, MaskedRegionsRunTwoAndThreeDimensionalAssignmentsRowByRow)
     }
     EXPECT_EQ(values(t, 24), (V{7, 0, 7, 0, 7, 0, 7, 0, 7, 0, 7, 0, 7, 0, 7, 0, 7, 0, 7, 0, 7, 0, 7, 0}));
 
+    // Counting the enabled positions: a sum of a scalar writes one element
+    // and reads no vector, so its destination may be shorter than the mask.
+    Vector<int> count(1);
+    KMR_WHERE(cond)
+    {
+        count[0] = sum(1);
+    }
+    EXPECT_EQ(values(count), (V{3}));
+
     // Rows shorter than the mask would be reached past their end.
     Vector<int, 2> narrow(4, 2, 4);
     KMR_WHERE(cond)

@@ -82,13 +82,11 @@ extern "C" int filter3x3_vec(const uint8_t *img, uint8_t *out, int width, int he
     Vector<uint16_t> v(FILTER3X3_TILE_H * FILTER3X3_V_PITCH), h((FILTER3X3_TILE_H + 2) * FILTER3X3_H_PITCH);
     Vector<uint8_t> out0(OUT_BYTES), out1(OUT_BYTES);
     uint8_t *const in[2] = {in0.data, in1.data}, *const obuf[2] = {out0.data, out1.data};
-    uint8_t *const host_img = const_cast<uint8_t *>(img);  // dma_read takes a non-const source
 
     // One request per input row, and per output row.
     auto request_input = [&](uint8_t *buf, const filter3x3_tile &g) {
         for (int r = 0; r < g.th + 2; ++r)
-            Vector<uint8_t>(buf + r * FILTER3X3_IN_PITCH, g.tw + 2)
-                .dma_read(host_img + (g.r0 + r) * width + g.c0, g.tw + 2);
+            Vector<uint8_t>(buf + r * FILTER3X3_IN_PITCH, g.tw + 2).dma_read(img + (g.r0 + r) * width + g.c0, g.tw + 2);
     };
     const int tiles = filter3x3_tile_count(width, height);
     request_input(in[0], filter3x3_tile_at(0, width, height));

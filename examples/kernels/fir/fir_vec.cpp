@@ -35,12 +35,11 @@ extern "C" int fir_vec(const int16_t *x, int16_t *y, int n, const int16_t *h, in
     Vector<int16_t> in0(hist + FIR_BLOCK), in1(hist + FIR_BLOCK), out0(FIR_BLOCK), out1(FIR_BLOCK);
     Vector<int16_t> *const in[2] = {&in0, &in1};
     Vector<int16_t> *const out[2] = {&out0, &out1};
-    int16_t *const host_x = const_cast<int16_t *>(x);  // dma_read takes a non-const source
 
     const int blocks = (n + FIR_BLOCK - 1) / FIR_BLOCK;
     if (blocks > 0) {
         const int len = n < FIR_BLOCK ? n : FIR_BLOCK;
-        in0[RANGE(hist, hist + len)].dma_read(host_x, len);
+        in0[RANGE(hist, hist + len)].dma_read(x, len);
     }
     for (int b = 0; b < blocks; ++b) {
         Vector<int16_t> &cur = *in[b % 2], &other = *in[(b + 1) % 2];
@@ -57,7 +56,7 @@ extern "C" int fir_vec(const int16_t *x, int16_t *y, int n, const int16_t *h, in
         if (b + 1 < blocks) {
             const int next = start + FIR_BLOCK;
             const int next_len = n - next < FIR_BLOCK ? n - next : FIR_BLOCK;
-            other[RANGE(hist, hist + next_len)].dma_read(host_x + next, next_len);
+            other[RANGE(hist, hist + next_len)].dma_read(x + next, next_len);
         }
 
         fir_block_vec(out[b % 2]->data, cur.data + hist, len, h, taps);

@@ -20,8 +20,8 @@ extern "C" int matmul_vec(const int16_t *a, const int16_t *b, int32_t *c, int n)
 
     Vector<int16_t> sa(n * n), sb(n * n), bt(n * n);
     Vector<int32_t> sc(n * n);
-    sa.dma_read(const_cast<int16_t *>(a), n * n);  // dma_read takes a non-const source
-    sb.dma_read(const_cast<int16_t *>(b), n * n);
+    sa.dma_read(a, n * n);
+    sb.dma_read(b, n * n);
 
     // bt[j][k] = b[k][j]: matrix k, row j, one element per row (strides in elements).
     const Vector<int16_t, 3> b_columns(sb.data, 1, size_t(n), 1, size_t(n), n);

@@ -4,14 +4,9 @@
 // comparison into the subtraction and test that threshold_flat.c issues by
 // hand.
 //
-// One difference by design: inside a region a count is the sum of a vector
-// of ones (an accumulating move of a vector under the mask). The flat
-// version sums the scalar 1 instead, but a sum of a scalar has no length of
-// its own in the library: it runs over its destination's size (here the
-// counts of one row), which does not cover the mask, and a masked region
-// stops the program on that. So this version fills a strip of
-// ones once: one VMOV more (of the first strip's length, so that it needs no
-// vector length setting of its own), and a strip of scratchpad.
+// A count is the sum of the scalar 1 under the mask, as in the flat
+// version: inside a region a sum without vectors runs over the mask, so
+// both versions issue the same instructions.
 #include "threshold.h"
 
 #include "Vector.hpp"
@@ -37,14 +32,12 @@ extern "C" int threshold_vec(const int16_t *x, int16_t *y, int n, threshold_para
     Vector<int16_t, 2> per_strip(strips, 2, strips);  // row 0: clipped, row 1: gated; at most 1024 each
     Vector<int32_t> totals(2);
     Vector<uint16_t> magnitude(THRESHOLD_STRIP);
-    Vector<int16_t> ones(n < THRESHOLD_STRIP ? n : THRESHOLD_STRIP);  // as long as the longest strip
-    ones = 1;
-    sx.dma_read(const_cast<int16_t *>(x), n);  // dma_read takes a non-const source
+    sx.dma_read(x, n);
 
     const int hi = p.hi, lo = p.lo, gate = p.gate;
     for (int s = 0; s < strips; ++s) {
         const int len = n - s * THRESHOLD_STRIP < THRESHOLD_STRIP ? n - s * THRESHOLD_STRIP : THRESHOLD_STRIP;
-        const Vector<int16_t> xs(sx.data + s * THRESHOLD_STRIP, len), one(ones.data, len);
+        const Vector<int16_t> xs(sx.data + s * THRESHOLD_STRIP, len);
         Vector<int16_t> ys(sy.data + s * THRESHOLD_STRIP, len);
         Vector<uint16_t> mag(magnitude.data, len);
 
@@ -54,14 +47,14 @@ extern "C" int threshold_vec(const int16_t *x, int16_t *y, int n, threshold_para
 
         KMR_WHERE(ys != xs)  // clipped
         {
-            per_strip.get_row(0)[s] = one;
+            per_strip.get_row(0)[s] = sum(1);
         }
 
         mag = vabsdiff(xs, 0);  // |x| modulo 2^16: right as unsigned, also for -32768
         KMR_WHERE(mag < gate)
         {
             ys = 0;
-            per_strip.get_row(1)[s] = one;
+            per_strip.get_row(1)[s] = sum(1);
         }
     }
 

@@ -254,6 +254,7 @@ public:
     // touches the range or at kmr_sync(); read dst only after kmr_sync().
     void dma_write(T *dst, int n);
     void dma_read(T *src, int n);
+    void dma_read(const T *src, int n);  // the same from read-only host memory
 
     // Views of the flag memory beside the elements (one flag of the
     // element's width per element, 0 or 1): fs() and overflow() and carry()
@@ -607,6 +608,12 @@ Vector<T, 1> Vector<T, dim>::carry() const
 
 template <typename T, int dim>
 void Vector<T, dim>::dma_read(T *src, int n)
+{
+    dma_read(static_cast<const T *>(src), n);
+}
+
+template <typename T, int dim>
+void Vector<T, dim>::dma_read(const T *src, int n)
 {
     KMR_VEC_ASSERT(0 <= n && static_cast<size_t>(n) <= size);
     const size_t bytes = static_cast<size_t>(n) * sizeof(T);

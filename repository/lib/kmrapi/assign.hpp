@@ -122,16 +122,30 @@ inline size_t span_bytes(const shape_t &s, int dim, size_t vlen, size_t elem)
     return bytes;
 }
 
+// Whether an assignment's source is a sum (an accumulating expression).
+template <typename X>
+struct is_sum : std::false_type {};
+template <typename L, typename R, vinstr_t i, typename B, int d>
+struct is_sum<bin_op<L, R, i, B, d, IS_ACC>> : std::true_type {};
+
 template <typename dest_t, int dim>
 struct assignment {
     // The funnel (see the header comment).
     template <typename Src>
     static void assign(dest_t *dest, const shape_t &shape, const Src &src, size_t vlen, region_use use = FOLLOW_REGION)
     {
+        const bool masked = use == FOLLOW_REGION && in_masked_region();
+        // A sum writes one element per row and reads only its vectors; one
+        // of a scalar or ENUM alone reads none, so under a mask it runs over
+        // the mask (counting its positions) and reaches past nothing.
+        const bool sum_without_vectors = is_sum<Src>::value && operand_length(src) == 0;
+        if (masked && sum_without_vectors && get_the_kmrsim()->mask_length > 0)
+            vlen = static_cast<size_t>(get_the_kmrsim()->mask_length);
         set_vl(vlen);
         char *scratch = static_cast<char *>(kmr_tqm_ptr->sp);
-        if (use == FOLLOW_REGION && in_masked_region()) {
-            check_mask_coverage(vlen);
+        if (masked) {
+            if (!sum_without_vectors)
+                check_mask_coverage(vlen);
             run<IS_MASK>(dest, shape, src, vlen, scratch);
         } else {
             run<NO_MASK>(dest, shape, src, vlen, scratch);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "dma_index.hpp"
 #include "memory.hpp"
 
 namespace {
@@ -27,18 +28,23 @@ inline void copy_part(dma_request_t *n, uint64_t bytes)
         std::memmove(n->to, n->from, static_cast<size_t>(bytes));
 }
 
+inline uintptr_t scratchpad_side(const dma_request_t *n)
+{
+    return addr(n->to_host ? n->from : n->to);
+}
+
+// The scratchpad ranges of the queued transfers, for a quick answer when an
+// instruction's range touches none of them.
+kmrsim::dma_index pending;
+
 // Performs the head request completely and removes it.
 inline void complete_head(kmr_sim_t &s)
 {
     dma_request_t *n = s.dma_queue;
     copy_part(n, n->size);
+    pending.remove(n, scratchpad_side(n));
     s.dma_queue = n->next;
     std::free(n);
-}
-
-inline uintptr_t scratchpad_side(const dma_request_t *n)
-{
-    return addr(n->to_host ? n->from : n->to);
 }
 
 // How a touched range [b0, b1) meets a request's scratchpad range [a0, a1).
@@ -98,10 +104,13 @@ void request(void *to, const void *from, size_t num_bytes, bool to_host)
     node->size = num_bytes;
     node->to_host = to_host ? 1 : 0;
 
+    if (s.dma_queue == nullptr)
+        pending.clear();
     dma_request_t **link = &s.dma_queue;
     while (*link != nullptr)
         link = &(*link)->next;
     *link = node;
+    pending.add(node, scratchpad_side(node), scratchpad_side(node) + num_bytes);
 
     add_dma_stats(s.stats, num_bytes);
 
@@ -136,6 +145,8 @@ void _internal_do_dma_until(void *sp_ptr, size_t len)
 
     const uintptr_t b0 = addr(sp_ptr);
     const uintptr_t b1 = len > UINTPTR_MAX - b0 ? UINTPTR_MAX : b0 + len;
+    if (!pending.may_touch(b0, b1))
+        return;
 
     for (;;) {
         // First pending request, in queue order, that the range touches.
@@ -161,11 +172,14 @@ void _internal_do_dma_until(void *sp_ptr, size_t len)
         } else {
             // The range ends inside the transfer: perform it from its start
             // up to the end of the range and keep the rest queued.
-            const uint64_t sz = b1 - scratchpad_side(found);
+            const uintptr_t a0 = scratchpad_side(found);
+            const uint64_t sz = b1 - a0;
             copy_part(found, sz);
             found->to += sz;
             found->from += sz;
             found->size -= sz;
+            pending.remove(found, a0);
+            pending.add(found, a0 + sz, a0 + sz + found->size);
         }
     }
 }
@@ -178,6 +192,7 @@ void kmrsim::drop_dma_queue()
         s.dma_queue = n->next;
         std::free(n);
     }
+    pending.clear();
 }
 
 extern "C" void kmrsim_set_dma_type(uint32_t dma_type)

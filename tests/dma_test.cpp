@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "kmr_api.h"
 #include "kmrsim.hpp"
@@ -322,4 +324,82 @@ TEST_F(DmaDeathTest, UnallocatableQueueNodeStopsWithDiagnostic)
             std::_Exit(4);  // the request must not be dropped silently
         },
         testing::ExitedWithCode(EXIT_FAILURE), "^Error: ");
+}
+
+namespace {
+
+// The completion rule written as plainly as possible: a list of pending
+// (scratchpad offset, host offset, size) transfers, walked from the front.
+struct model_transfer {
+    size_t at;
+    size_t from;
+    size_t size;
+};
+
+void model_touch(std::vector<model_transfer> &q, std::vector<uint8_t> &mem, const std::vector<uint8_t> &host, size_t b0,
+                 size_t b1)
+{
+    for (;;) {
+        size_t k = 0;
+        for (; k < q.size(); ++k) {
+            const size_t a0 = q[k].at, a1 = a0 + q[k].size;
+            const bool overlaps = (b0 < a0 && b1 >= a1) || (b0 < a0 && a0 < b1 && b1 < a1) ||
+                                  (a0 <= b0 && b0 < a1 && b1 >= a1) || (b0 >= a0 && b1 < a1);
+            if (overlaps)
+                break;
+        }
+        if (k == q.size())
+            return;
+        for (size_t j = 0; j < k; ++j)
+            std::memcpy(&mem[q[j].at], &host[q[j].from], q[j].size);
+        q.erase(q.begin(), q.begin() + long(k));
+        model_transfer &t = q.front();
+        const size_t sz = b1 >= t.at + t.size ? t.size : b1 - t.at;
+        std::memcpy(&mem[t.at], &host[t.from], sz);
+        if (sz == t.size) {
+            q.erase(q.begin());
+        } else {
+            t.at += sz;
+            t.from += sz;
+            t.size -= sz;
+        }
+    }
+}
+
+}  // namespace
+
+// Many transfers queued, touched by random ranges: exactly what the plain
+// walk of the whole queue performs, however the simulator finds them.
+TEST_F(Dma, RandomTransfersAndTouchesMatchAPlainWalkOfTheQueue)
+{
+    std::vector<uint8_t> big_host(1 << 15);
+    for (size_t i = 0; i < big_host.size(); ++i)
+        big_host[i] = static_cast<uint8_t>(i * 7 + 3);
+    std::vector<uint8_t> model(4096, 0);
+    std::memset(sp, 0, 4096);
+    std::vector<model_transfer> q;
+    uint32_t seed = 12345;
+    auto next = [&](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    for (int step = 0; step < 4000; ++step) {
+        if (next(3) != 0) {
+            const size_t at = next(4000), size = next(97), from = next(30000);
+            if (at + size > 4096)
+                continue;
+            sim_dma_to_vector(sp + at, big_host.data() + from, size);
+            q.push_back({at, from, size});
+        } else {
+            const size_t b0 = next(4096), len = 1 + next(300);
+            const size_t b1 = std::min<size_t>(4096, b0 + len);
+            touch(sp + b0, b1 - b0);
+            model_touch(q, model, big_host, b0, b1);
+            ASSERT_EQ(std::memcmp(sp, model.data(), 4096), 0) << "step " << step;
+        }
+    }
+    kmr_sim_sync();
+    for (const model_transfer &t : q)
+        std::memcpy(&model[t.at], &big_host[t.from], t.size);
+    EXPECT_EQ(std::memcmp(sp, model.data(), 4096), 0);
 }

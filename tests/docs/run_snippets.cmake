@@ -41,30 +41,7 @@ foreach(dir ${INCLUDE_DIRS})
   list(APPEND include_flags -I${dir})
 endforeach()
 
-# CMake lists are ";"-separated and treat "\" and square brackets specially,
-# so those characters are swapped for control characters (which never occur
-# in a page) before the text is cut into lines, and swapped back for use.
-string(ASCII 1 SEMI)
-string(ASCII 2 LBRACKET)
-string(ASCII 3 RBRACKET)
-string(ASCII 4 BACKSLASH)
-
-function(to_lines text out_var)
-  string(REPLACE "\\" "${BACKSLASH}" text "${text}")
-  string(REPLACE ";" "${SEMI}" text "${text}")
-  string(REPLACE "[" "${LBRACKET}" text "${text}")
-  string(REPLACE "]" "${RBRACKET}" text "${text}")
-  string(REPLACE "\n" ";" text "${text}")
-  set(${out_var} "${text}" PARENT_SCOPE)
-endfunction()
-
-function(from_line line out_var)
-  string(REPLACE "${BACKSLASH}" "\\" line "${line}")
-  string(REPLACE "${SEMI}" ";" line "${line}")
-  string(REPLACE "${LBRACKET}" "[" line "${line}")
-  string(REPLACE "${RBRACKET}" "]" line "${line}")
-  set(${out_var} "${line}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/text_lines.cmake)
 
 # Number of lines of a text in which every line ends in a newline (a last
 # line without one counts too).

@@ -34,13 +34,7 @@ set(warnings -Wall -Wextra -Werror -pedantic)
 separate_arguments(libraries UNIX_COMMAND "${LIBRARIES}")
 separate_arguments(link_flags UNIX_COMMAND "${LINK_FLAGS}")
 
-function(run_step what)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  message("${out}")
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "${what} failed (${rc})")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/run_step.cmake)
 
 run_step("C11 build" ${C_COMPILER} -std=c11 ${warnings} ${includes} ${WORK_DIR}/listing_user.c ${libraries}
          ${link_flags} -o ${WORK_DIR}/listing_user)

@@ -11,13 +11,7 @@ foreach(var BUILD_DIR SOURCE_DIR WORK_DIR PKG_CONFIG C_COMPILER CXX_COMPILER LIB
   endif()
 endforeach()
 
-function(run_step what)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  message("${out}")
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "${what} failed (${rc})")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/run_step.cmake)
 
 function(pkg_config result)
   execute_process(COMMAND ${PKG_CONFIG} ${ARGN} kmrsim RESULT_VARIABLE rc OUTPUT_VARIABLE out

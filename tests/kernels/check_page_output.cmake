@@ -9,21 +9,7 @@
 # of omitted lines. The page must have at least one such block.
 cmake_minimum_required(VERSION 3.20)
 
-# CMake lists are ";"-separated and treat "\" and square brackets specially:
-# those characters are swapped for control characters before a text is cut
-# into lines (see tests/docs/run_snippets.cmake).
-string(ASCII 1 SEMI)
-string(ASCII 2 LBRACKET)
-string(ASCII 3 RBRACKET)
-string(ASCII 4 BACKSLASH)
-function(to_lines text out_var)
-  string(REPLACE "\\" "${BACKSLASH}" text "${text}")
-  string(REPLACE ";" "${SEMI}" text "${text}")
-  string(REPLACE "[" "${LBRACKET}" text "${text}")
-  string(REPLACE "]" "${RBRACKET}" text "${text}")
-  string(REPLACE "\n" ";" text "${text}")
-  set(${out_var} "${text}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/text_lines.cmake)
 
 execute_process(COMMAND ${PROGRAM} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)

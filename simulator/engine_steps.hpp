@@ -89,6 +89,55 @@ struct engine_steps {
         return to;
     }
 
+    // The arrays a run of elements' operands are loaded into, and an array of
+    // zeros for the flags of scalars and the enumeration.
+    struct operand_arrays {
+        S *a, *a_flag, *b, *b_flag;
+        const S *zero;
+    };
+    // The operands of a run of elements as the element loop reads them.
+    struct operands {
+        const S *a, *a_flag, *b, *b_flag;
+    };
+
+    // The operands of elements first .. first + n - 1: the vector sources
+    // (values, and flags where the opcode reads them) and the enumeration; a
+    // scalar A is already broadcast into to.a. Unread flags are the zeros.
+    // With own_arrays (a custom function, which may change them) everything
+    // lands in the arrays, flags of scalars and the enumeration as zeros;
+    // without, values may be read where they lie.
+    KMRSIM_ALWAYS_INLINE static void load_operands(operands &o, const memory_view &mem, const op_info &info,
+                                                   const source_view &a, const source_view &b, size_t first, size_t n,
+                                                   operand_arrays to, bool own_arrays)
+    {
+        o = {to.a, to.zero, to.b, to.zero};
+        if (a.values != 0) {
+            o.a = load_values(a.values + first * sizeof(Src), n, to.a, !own_arrays);
+            if (info.reads_a_flag)
+                o.a_flag = load_flags(mem, a, first, n, to.a_flag);
+        }
+        if (b.values != 0) {
+            if (info.reads_b)
+                o.b = load_values(b.values + first * sizeof(Src), n, to.b, !own_arrays);
+            if (info.reads_b_flag)
+                o.b_flag = load_flags(mem, b, first, n, to.b_flag);
+        } else if (info.reads_b) {
+            enumerate(to.b, n, first);
+        }
+        if (own_arrays) {
+            if (o.a_flag == to.zero)
+                o.a_flag = zeros(to.a_flag, n);
+            if (o.b_flag == to.zero)
+                o.b_flag = zeros(to.b_flag, n);
+        }
+    }
+
+    KMRSIM_ALWAYS_INLINE static S *zeros(S *to, size_t n)
+    {
+        std::fill_n(to, n, S(0));
+        return to;
+    }
+
     // Flags, as 0 or 1, of source elements first .. first + n - 1.
     KMRSIM_ALWAYS_INLINE static const S *load_flags(const memory_view &mem, const source_view &src, size_t first,
                                                     size_t n, S *to)

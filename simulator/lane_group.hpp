@@ -43,39 +43,21 @@ struct lane_group_path {
         const size_t n = size_t(valid);
         const size_t first = size_t(offset);
         const int slot = ex.rb.next_slot();
-        // A custom function gets arrays of its own that it may change; a
-        // built-in opcode reads its operands where they are.
-        const bool own_arrays = c.custom;
         S *const out = w.out[slot];
         S *const out_flag = w.out_flag[slot];
         S *const enable = w.enable[slot];
-        const S *a = w.a, *a_flag = w.zero, *b = w.b, *b_flag = w.zero;
 
         const uintptr_t row_group_dest = row.dest + first * sizeof(D);
         if (c.custom)
             steps::load_previous(mem, row_group_dest, n, out, out_flag);
-
-        if (row.a.values != 0) {
-            a = steps::load_values(row.a.values + first * sizeof(Src), n, w.a, !own_arrays);
-            if (c.info->reads_a_flag)
-                a_flag = steps::load_flags(mem, row.a, first, n, w.a_flag);
-        } else {
+        // A scalar is broadcast again for every group: a custom function may
+        // have changed the array.
+        if (row.a.values == 0)
             steps::broadcast(w.a, n, static_cast<S>(load<int32_t>(row.scalar)));
-        }
-        if (row.b.values != 0) {
-            if (c.info->reads_b)
-                b = steps::load_values(row.b.values + first * sizeof(Src), n, w.b, !own_arrays);
-            if (c.info->reads_b_flag)
-                b_flag = steps::load_flags(mem, row.b, first, n, w.b_flag);
-        } else {
-            steps::enumerate(w.b, n, first);
-        }
-        if (own_arrays) {
-            if (a_flag == w.zero)
-                std::fill_n(w.a_flag, n, S(0));
-            if (b_flag == w.zero)
-                std::fill_n(w.b_flag, n, S(0));
-        }
+        // A custom function gets arrays of its own that it may change; a
+        // built-in opcode reads its operands where they are.
+        typename steps::operands o;
+        steps::load_operands(o, mem, *c.info, row.a, row.b, first, n, {w.a, w.a_flag, w.b, w.b_flag, w.zero}, c.custom);
         steps::enable_from_mask(enable, n, c.masked ? sim().mask_memory + first : nullptr);
         std::fill(enable + n, enable + G, S(0));
 
@@ -86,7 +68,7 @@ struct lane_group_path {
             if (!c.acc)
                 check_custom_writes<D, S>(group_dest, row_group_dest, G, valid, enable);
         } else {
-            c.loop_some(n, a, a_flag, b, b_flag, out, out_flag, enable, c.frac);
+            c.loop_some(n, o.a, o.a_flag, o.b, o.b_flag, out, out_flag, enable, c.frac);
         }
 
         if (c.acc) {

@@ -34,12 +34,7 @@ inline void check_end(const kmr_sim_t &s, uintptr_t p)
 
 bool mask_memory_contains(const void *p)
 {
-    const kmr_sim_t &s = kmrsim::sim();
-    const uintptr_t m = addr(s.mask_memory);
-    const uintptr_t a = addr(p);
-    // 4 bytes per maskable element; a state without mask memory contains nothing.
-    const uint64_t bytes = 4u * static_cast<uint64_t>(static_cast<uint32_t>(s.tqm.max_masked_vector_length));
-    return m != 0 && a >= m && a - m < bytes;
+    return kmrsim::memory_view::current().mask_holds(addr(p), 1);
 }
 
 void verify_sp_ptr(void *sp_ptr, int len)

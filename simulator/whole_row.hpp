@@ -72,29 +72,17 @@ struct whole_row_path {
 
         for (size_t base = 0; base < size_t(L); base += chunk) {
             const size_t n = std::min(chunk, size_t(L) - base);
-            const S *av = w.a, *a_flag = w.zero, *bv = w.b, *b_flag = w.zero;
-            if (a.values != 0) {
-                av = steps::load_values(a.values + base * sizeof(Src), n, w.a, true);
-                if (c.info->reads_a_flag)
-                    a_flag = steps::load_flags(mem, a, base, n, w.a_flag);
-            }
-            if (b.values != 0) {
-                if (c.info->reads_b)
-                    bv = steps::load_values(b.values + base * sizeof(Src), n, w.b, true);
-                if (c.info->reads_b_flag)
-                    b_flag = steps::load_flags(mem, b, base, n, w.b_flag);
-            } else if (c.info->reads_b) {
-                steps::enumerate(w.b, n, base);
-            }
+            typename steps::operands o;
+            steps::load_operands(o, mem, *c.info, a, b, base, n, {w.a, w.a_flag, w.b, w.b_flag, w.zero}, false);
 
             const uintptr_t d = row.dest + base * sizeof(D);
             S *out = write_in_place ? static_cast<S *>(ptr(d)) : w.out[0];
             S *out_flag = write_in_place ? static_cast<S *>(ptr(mem.flag_of(d))) : w.out_flag[0];
             if (use_enable) {
                 steps::enable_from_mask(en, n, c.masked ? mask + base : nullptr);
-                c.loop_some(n, av, a_flag, bv, b_flag, out, out_flag, en, c.frac);
+                c.loop_some(n, o.a, o.a_flag, o.b, o.b_flag, out, out_flag, en, c.frac);
             } else {
-                c.loop_all(n, av, a_flag, bv, b_flag, out, out_flag, en, c.frac);
+                c.loop_all(n, o.a, o.a_flag, o.b, o.b_flag, out, out_flag, en, c.frac);
             }
 
             if (c.acc) {

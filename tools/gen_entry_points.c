@@ -52,13 +52,16 @@ struct entry_point {
 static const struct entry_point entry_points[] = {KMRSIM_ENTRY_LIST(GEN_ENTRY_)};
 
 struct mode {
-    const char *name;      /* the mode letters: SEBBS, VVWWU, ... */
-    const char *dest_type; /* destination element type of a typed call */
-    const char *params;    /* A and B parameters of a typed call */
+    const char *name;                     /* the mode letters: SEBBS, VVWWU, ... */
+    const char *dest_type;                /* destination element type of a typed call */
+    const char *params;                   /* A and B parameters of a typed call */
+    int form, src_width, dst_width, sign; /* the mode's codes */
 };
 
-#define GEN_MODE_(f, sw, dw, sg) \
-    {STR(f##sw##dw##sg), STR(KMRSIM_ELEM_##dw##sg), STR(KMR_CPROTO_PARAMS_##f(KMRSIM_ELEM_##sw##sg))},
+#define GEN_MODE_(f, sw, dw, sg)                                                                      \
+    {STR(f##sw##dw##sg), STR(KMRSIM_ELEM_##dw##sg), STR(KMR_CPROTO_PARAMS_##f(KMRSIM_ELEM_##sw##sg)), \
+     KMRSIM_FORM_##f,    KMRSIM_WIDTH_##sw,         KMRSIM_WIDTH_##dw,                                \
+     KMRSIM_SIGN_##sg},
 
 static const struct mode modes[] = {KMRSIM_MODE_LIST(GEN_MODE_)};
 
@@ -209,27 +212,17 @@ static void write_header(FILE *out)
                  "#endif /* KMR_ENTRY_POINTS_H */\n");
 }
 
-/* The mode letters of a mode as words: "VV, 32-bit sources, 8-bit results, signed". */
-static void describe_mode(FILE *out, const char *letters)
+/* A mode as table cells: operands, source bits, result bits, signedness. */
+static void describe_mode(FILE *out, const struct mode *m)
 {
-    static const char *const forms[][2] = {
-        {"SE", "scalar A, enumeration B"},
-        {"SV", "scalar A, vector B"},
-        {"VE", "vector A, enumeration B"},
-        {"VV", "vector A, vector B"},
+    static const char *const forms[] = {
+        [KMRSIM_FORM_SE] = "scalar A, enumeration B",
+        [KMRSIM_FORM_SV] = "scalar A, vector B",
+        [KMRSIM_FORM_VE] = "vector A, enumeration B",
+        [KMRSIM_FORM_VV] = "vector A, vector B",
     };
-    const char *form = letters;
-    for (size_t i = 0; i < COUNT(forms); ++i)
-        if (strncmp(letters, forms[i][0], 2) == 0)
-            form = forms[i][1];
-    fprintf(out, "%s | %s | %s | %s", form,
-            letters[2] == 'B'   ? "8"
-            : letters[2] == 'H' ? "16"
-                                : "32",
-            letters[3] == 'B'   ? "8"
-            : letters[3] == 'H' ? "16"
-                                : "32",
-            letters[4] == 'S' ? "signed" : "unsigned");
+    fprintf(out, "%s | %d | %d | %s", forms[m->form], 8 << m->src_width, 8 << m->dst_width,
+            m->sign == KMRSIM_SIGN_S ? "signed" : "unsigned");
 }
 
 /* entry_points.md: the same names as a Markdown page, one table per
@@ -260,7 +253,7 @@ static void write_markdown(FILE *out)
               out);
         for (size_t m = 0; m < COUNT(modes); ++m) {
             fprintf(out, "| `%s%s` | `%s%s` | ", t->prefix, modes[m].name, t->entry_prefix, modes[m].name);
-            describe_mode(out, modes[m].name);
+            describe_mode(out, &modes[m]);
             fputs(" |\n", out);
         }
     }

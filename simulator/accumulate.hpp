@@ -51,7 +51,7 @@ void finish_accumulation(const memory_view &mem, uintptr_t dest, bool dest_flags
             value = static_cast<D>(wrapped);
         }
     }
-    check_range(dest, int64_t(sizeof(D)));
+    check_range(dest, int64_t(sizeof(D)), operand_kind::dest);
     store<D>(dest, value);
     if (dest_flags)
         store<D>(mem.flag_of(dest), flag);

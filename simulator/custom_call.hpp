@@ -57,7 +57,7 @@ void check_custom_writes(uintptr_t group_dest, uintptr_t checked_dest, int G, in
     }
     if (last < 0 || (group_dest == checked_dest && last < valid))
         return;
-    check_range(group_dest, int64_t(last + 1) * int64_t(sizeof(D)));
+    check_range(group_dest, int64_t(last + 1) * int64_t(sizeof(D)), operand_kind::dest);
 }
 
 }  // namespace kmrsim

@@ -65,6 +65,13 @@ void run_entry(int dim, bool acc, bool masked, vinstr_t instr, void *dest, opera
     using S = std::conditional_t<Form == KMRSIM_FORM_SE, Dst, Wide>;
     using VecSrc = std::conditional_t<Form == KMRSIM_FORM_SE, Dst, Src>;
 
+    current_issue.op = instr;
+    current_issue.dim = dim;
+    current_issue.form = Form;
+    current_issue.masked = masked;
+    current_issue.acc = acc;
+    current_issue.mat = 0;
+    current_issue.row = 0;
     if (!issuable(instr, masked))
         return;
 

@@ -79,7 +79,7 @@ void add_dma_stats(kmrsim_stats_t &st, size_t num_bytes)
         st.dma_cycles[k] += (n >> k) + ((n & ((1u << k) - 1u)) != 0 ? 1u : 0u);
 }
 
-void request(void *to, const void *from, size_t num_bytes, bool to_host)
+void request(void *to, const void *from, size_t num_bytes, bool to_host, const void *caller)
 {
     kmr_sim_t &s = kmrsim::sim();
     if (s.dma_type != kDmaDeferred && s.dma_type != kDmaImmediate)
@@ -91,6 +91,14 @@ void request(void *to, const void *from, size_t num_bytes, bool to_host)
     // anything is queued or counted.
     const void *sp_side = to_host ? from : to;
     const int64_t len = num_bytes > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(num_bytes);
+    if (!kmrsim::range_passes(kmrsim::addr(sp_side), len)) {
+        char side[256];
+        kmrsim::describe_operand(side, sizeof side, "scratchpad side", kmrsim::addr(sp_side), len);
+        char what[320];
+        std::snprintf(what, sizeof what, "%s: %s is outside the scratchpad",
+                      to_host ? "sim_dma_to_host" : "sim_dma_to_vector", side);
+        kmrsim::print_call_context(what, caller);
+    }
     kmrsim::verify_sp_range(sp_side, len);
 
     auto *node = static_cast<dma_request_t *>(std::malloc(sizeof(dma_request_t)));
@@ -122,12 +130,12 @@ void request(void *to, const void *from, size_t num_bytes, bool to_host)
 
 extern "C" void sim_dma_to_vector(void *to, const void *from, size_t num_bytes)
 {
-    request(to, from, num_bytes, false);
+    request(to, from, num_bytes, false, __builtin_return_address(0));
 }
 
 extern "C" void sim_dma_to_host(void *to, const void *from, size_t num_bytes)
 {
-    request(to, from, num_bytes, true);
+    request(to, from, num_bytes, true, __builtin_return_address(0));
 }
 
 extern "C" void kmr_sim_sync(void)

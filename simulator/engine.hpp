@@ -107,7 +107,9 @@ struct engine {
         c.plan = make_plan(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c);
 
         for (int32_t m = 0; m < M; ++m) {
+            current_issue.mat = m;
             for (int32_t r = 0; r < R; ++r) {
+                current_issue.row = r;
                 const uintptr_t rd = dest + row_offset(m, d3, r, d2);
                 const uintptr_t ra = A + row_offset(m, a3, r, a2);
                 const uintptr_t rb = B + row_offset(m, b3, r, b2);
@@ -200,11 +202,12 @@ struct engine {
         row.dest_flags = !mask_memory_contains(ptr(dest));
 
         const int64_t source_bytes = int64_t(row.L) * int64_t(sizeof(Src));
-        prepare_operand(c.mem, dest, c.acc ? int64_t(sizeof(D)) : int64_t(row.L) * int64_t(sizeof(D)));
+        prepare_operand(c.mem, dest, c.acc ? int64_t(sizeof(D)) : int64_t(row.L) * int64_t(sizeof(D)),
+                        operand_kind::dest);
         if (a_is_vector(c.form))
-            row.a = steps::view_source(A, prepare_operand(c.mem, A, source_bytes), c.mem);
+            row.a = steps::view_source(A, prepare_operand(c.mem, A, source_bytes, operand_kind::a), c.mem);
         if (b_is_vector(c.form) && c.info->b_range_checked)
-            row.b = steps::view_source(B, prepare_operand(c.mem, B, source_bytes), c.mem);
+            row.b = steps::view_source(B, prepare_operand(c.mem, B, source_bytes, operand_kind::b), c.mem);
 
         executor<D, S> &ex = self();
         if (c.plan.direct)

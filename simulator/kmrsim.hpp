@@ -11,11 +11,21 @@
 extern "C" void __assert_fail(const char *assertion, const char *file, unsigned int line, const char *function) noexcept
     __attribute__((__noreturn__));
 
+namespace kmrsim {
+// Flushes standard output, then reports a failed assertion like a standard
+// assertion and aborts: what the program printed before the failure is not
+// lost with the abort.
+[[noreturn, gnu::cold]] void assertion_failed(const char *expr, const char *file, unsigned line,
+                                               const char *function) noexcept;
+}  // namespace kmrsim
+
 // Checks an invariant in every build type (NDEBUG or not) and reports a
 // violation like a standard assertion, with the given expression and
 // function texts.
-#define KMRSIM_ASSERT(cond, expr_text, func_text) \
-    ((cond) ? static_cast<void>(0) : __assert_fail((expr_text), __FILE__, static_cast<unsigned>(__LINE__), (func_text)))
+#define KMRSIM_ASSERT(cond, expr_text, func_text)                                                 \
+    ((cond) ? static_cast<void>(0)                                                                \
+            : kmrsim::assertion_failed((expr_text), __FILE__, static_cast<unsigned>(__LINE__), \
+                                       (func_text)))
 
 // For the small steps of the engine that run once per lane group: a call
 // would cost as much as the step.

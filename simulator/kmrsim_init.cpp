@@ -10,6 +10,9 @@
 
 namespace {
 
+#define KMRSIM_STR2_(x) #x
+#define KMRSIM_STR_(x) KMRSIM_STR2_(x)
+
 // Zero-filled block of `bytes` bytes. Running on without the memory would
 // only move the fault to the first instruction, so a failed allocation
 // stops the program with a diagnostic.
@@ -44,6 +47,32 @@ void release_memories(kmr_sim_t &s)
     s.tqm.mask_partitions = 0;
 }
 
+// Stops the program when a configuration cannot be simulated: carrying on
+// would only move the failure to the first instruction, with a message that
+// no longer names the cause.
+void refuse(const char *format, long long value)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "Error: kmrsim_init: ");
+    std::fprintf(stderr, format, value);
+    std::fprintf(stderr, "; the simulator is not initialised\n");
+    std::exit(EXIT_FAILURE);
+}
+
+constexpr bool power_of_two(uint64_t v)
+{
+    return v != 0 && (v & (v - 1)) == 0;
+}
+
+// The smallest power of two not below v (v <= 2^31).
+uint32_t ceil_power_of_two(uint32_t v)
+{
+    uint32_t p = 1;
+    while (p < v)
+        p <<= 1;
+    return p;
+}
+
 }  // namespace
 
 // On a state that was never initialised this releases nothing and leaves
@@ -59,9 +88,25 @@ extern "C" void kmrsim_init(int vector_lanes, int scratchpad_kb, int mask_depth,
     kmr_sim_t &s = kmrsim::sim();
     kmr_tqm_t &tqm = s.tqm;
 
-    // Scratchpad bytes as a 32-bit int (the multiplication wraps rather than
-    // overflowing; absurd sizes then fail the allocation below).
-    const int size = static_cast<int>(static_cast<uint32_t>(scratchpad_kb) * 1024u);
+    // Configurations the simulator cannot model are refused before anything
+    // changes. Lane counts and sizes that are not powers of two are modelled
+    // (lane groups of 4 x lanes bytes, allocations rounded up to multiples of
+    // that, registers as wide as for the next power of two), with a warning,
+    // since the processor is built with powers of two.
+    if (vector_lanes < 1 || vector_lanes > KMRSIM_MAX_LANES)
+        refuse("%lld vector lanes (1 to " KMRSIM_STR_(KMRSIM_MAX_LANES) " lanes are simulated)", vector_lanes);
+    if (scratchpad_kb < 1 || scratchpad_kb > KMRSIM_MAX_SCRATCHPAD_KB)
+        refuse("a scratchpad of %lld KB (1 to " KMRSIM_STR_(KMRSIM_MAX_SCRATCHPAD_KB) " KB are simulated)",
+               scratchpad_kb);
+    if (mask_depth < 0 || int64_t(mask_depth) * vector_lanes > INT32_MAX / 4)
+        refuse("a mask depth of %lld (0, or a depth whose mask memory of lanes x depth words fits 2 GB)",
+               mask_depth);
+    if (!power_of_two(static_cast<uint64_t>(vector_lanes)))
+        std::fprintf(stderr, "Warning: kmrsim_init: %d vector lanes is not a power of two\n", vector_lanes);
+    if (!power_of_two(static_cast<uint64_t>(scratchpad_kb)))
+        std::fprintf(stderr, "Warning: kmrsim_init: a scratchpad of %d KB is not a power of two\n", scratchpad_kb);
+
+    const int size = scratchpad_kb * 1024;
 
     // The memories of an earlier initialisation go whether or not the new
     // configuration matches: fresh blocks replace them, and requests still
@@ -81,7 +126,6 @@ extern "C" void kmrsim_init(int vector_lanes, int scratchpad_kb, int mask_depth,
     tqm.fxp_half_frac_bits = static_cast<char>(fxp_half_frac_bits & 0xFu);
     tqm.fxp_byte_frac_bits = static_cast<char>(fxp_byte_frac_bits & 0x7u);
 
-    // A negative size becomes a huge request that fails with a diagnostic.
     const uint64_t sp_bytes = static_cast<uint64_t>(static_cast<int64_t>(size));
     tqm.scratchpad_addr = alloc_zeroed(sp_bytes, "scratchpad");
     s.flag_memory = alloc_zeroed(sp_bytes, "flag memory");
@@ -108,8 +152,9 @@ extern "C" void kmrsim_init(int vector_lanes, int scratchpad_kb, int mask_depth,
         kmrsim::custom_lanes(tqm, k) = 0;
 
     // Counts (vector length, rows, matrices) wrap at twice the scratchpad
-    // size, strides at the scratchpad size; registers 9..31 do not wrap.
-    const uint32_t usize = static_cast<uint32_t>(size);
+    // size, strides at the scratchpad size (for a size that is not a power
+    // of two, at the next power of two); registers 9..31 do not wrap.
+    const uint32_t usize = ceil_power_of_two(static_cast<uint32_t>(size));
     const uint32_t count_mask = 2u * usize - 1u;
     const uint32_t stride_mask = usize - 1u;
     s.reg_mask[REG_VL] = count_mask;

@@ -58,6 +58,14 @@ void kmrsim_masked_setup_common(kmrsim_vmode_t mode, vinstr_t instr, void *src, 
     s.mask_status_read = 0;
     const int current_vector_length = static_cast<int32_t>(s.regs[REG_VL]);
     const int max_masked_vector_length = s.tqm.max_masked_vector_length;
+    if (current_vector_length > max_masked_vector_length) {
+        char what[200];
+        std::snprintf(what, sizeof what,
+                      "%s: the vector length %d is longer than the mask memory (%d elements: lanes x mask depth)",
+                      kmrsim::current_issue.entry != nullptr ? kmrsim::current_issue.entry : "mask setup",
+                      current_vector_length, max_masked_vector_length);
+        kmrsim::print_call_context(what, kmrsim::current_issue.caller);
+    }
     KMRSIM_ASSERT(current_vector_length <= max_masked_vector_length,
                   "current_vector_length <= max_masked_vector_length", setup_function);
 
@@ -73,11 +81,13 @@ void kmrsim_masked_setup_common(kmrsim_vmode_t mode, vinstr_t instr, void *src, 
 
 extern "C" void kmrsim_setup_mask(kmrsim_vmode_t mode, vinstr_t instr, void *src)
 {
+    kmrsim::enter("kmrsim_setup_mask", __builtin_return_address(0));
     kmrsim_masked_setup_common(mode, instr, src, false);
 }
 
 extern "C" void kmrsim_setup_mask_masked(kmrsim_vmode_t mode, vinstr_t instr, void *src)
 {
+    kmrsim::enter("kmrsim_setup_mask_masked", __builtin_return_address(0));
     kmrsim_masked_setup_common(mode, instr, src, true);
 }
 

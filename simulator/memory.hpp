@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "issue_record.hpp"
 #include "kmrsim.hpp"
 
 namespace kmrsim {
@@ -66,9 +67,12 @@ struct memory_view {
 
 // Aborts unless [a, a + len) lies in the scratchpad or the mask memory; the
 // state's shared check, with lengths beyond the int range handed to its
-// 64-bit form.
-inline void check_range(uintptr_t a, int64_t len)
+// 64-bit form. A failing range of the current instruction's operand is first
+// described on standard error.
+inline void check_range(uintptr_t a, int64_t len, operand_kind kind)
 {
+    if (!range_passes(a, len))
+        report_operand_failure(kind, a, len);
     if (len >= INT32_MIN && len <= INT32_MAX)
         verify_sp_ptr(ptr(a), static_cast<int>(len));
     else
@@ -80,7 +84,7 @@ inline void check_range(uintptr_t a, int64_t len)
 // routine has nothing to do on an empty queue, and the range check cannot
 // fail for a range inside the scratchpad, so those two common cases skip the
 // calls.
-inline bool prepare_operand(const memory_view &mem, uintptr_t a, int64_t len)
+inline bool prepare_operand(const memory_view &mem, uintptr_t a, int64_t len, operand_kind kind)
 {
     const kmr_sim_t &s = sim();
     const size_t bytes = static_cast<size_t>(std::max<int64_t>(len, 0));
@@ -88,7 +92,7 @@ inline bool prepare_operand(const memory_view &mem, uintptr_t a, int64_t len)
         s.dma_until_hook(ptr(a), bytes);
     const bool inside = len >= 0 && mem.holds(a, bytes);
     if (!inside)
-        check_range(a, len);
+        check_range(a, len, kind);
     return inside;
 }
 

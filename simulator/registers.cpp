@@ -1,8 +1,11 @@
 // Instruction registers: the vector length, the 2D row count and strides and
 // the 3D matrix count and strides. Every write is wrapped by the register's
 // mask; strides are sign-extended from the mask's width when read.
+#include <cinttypes>
 #include <cstdint>
+#include <cstdio>
 
+#include "issue_record.hpp"
 #include "kmrsim.hpp"
 
 namespace {
@@ -10,11 +13,30 @@ namespace {
 constexpr const char *kSetVlFunc = "void KMR_SET_VL(uint32_t, uint32_t, uint32_t)";
 constexpr const char *kSetVl3dFunc = "void KMR_SET_VL3D(uint32_t, uint32_t, uint32_t)";
 
+// Checks a register number that the program passed to `api`; a bad one is
+// described (with the program's call site) before the assertion report.
+void check_reg(uint32_t reg, const char *api, const void *caller)
+{
+    if (reg >= KMRSIM_NUM_REGS) {
+        char what[160];
+        std::snprintf(what, sizeof what, "%s: register %" PRIu32 " does not exist (registers 0 to %d)", api, reg,
+                      KMRSIM_NUM_REGS - 1);
+        kmrsim::print_call_context(what, caller);
+    }
+    kmr_assert_tqm_reg_range(reg);
+}
+
 void write_reg(uint32_t reg, uint32_t value)
 {
-    kmr_assert_tqm_reg_range(reg);
     kmr_sim_t &s = kmrsim::sim();
     s.regs[reg] = value & s.reg_mask[reg];
+}
+
+void bad_selector(const char *api, uint32_t selector, const void *caller)
+{
+    char what[160];
+    std::snprintf(what, sizeof what, "%s: selector %" PRIu32 " is not a register selector", api, selector);
+    kmrsim::print_call_context(what, caller);
 }
 
 }  // namespace
@@ -26,12 +48,13 @@ extern "C" void kmr_assert_tqm_reg_range(uint32_t reg)
 
 extern "C" void KMR_SET(uint32_t reg, uint32_t value)
 {
+    check_reg(reg, "KMR_SET", __builtin_return_address(0));
     write_reg(reg, value);
 }
 
 extern "C" uint32_t _KMR_GET1(uint32_t reg)
 {
-    kmr_assert_tqm_reg_range(reg);
+    check_reg(reg, "_KMR_GET1", __builtin_return_address(0));
     return kmrsim::sim().regs[reg];
 }
 
@@ -42,6 +65,12 @@ extern "C" void KMR_SET_VL(uint32_t selector, uint32_t new_vl1, uint32_t new_vl2
     case KMR_SEL_VL:
         // Counted before the check, so a failed setting still shows up.
         st.set_vl_count += 1;
+        if (new_vl1 != new_vl2) {
+            char what[160];
+            std::snprintf(what, sizeof what,
+                          "KMR_SET_VL: the two vector lengths differ (%" PRIu32 " and %" PRIu32 ")", new_vl1, new_vl2);
+            kmrsim::print_call_context(what, __builtin_return_address(0));
+        }
         KMRSIM_ASSERT(new_vl1 == new_vl2, "new_vl1 == new_vl2", kSetVlFunc);
         write_reg(REG_VL, new_vl1);
         break;
@@ -54,7 +83,9 @@ extern "C" void KMR_SET_VL(uint32_t selector, uint32_t new_vl1, uint32_t new_vl2
         write_reg(REG_IA2, new_vl1);
         write_reg(REG_IB2, new_vl2);
         break;
-    default: KMRSIM_ASSERT(0, "0", kSetVlFunc);
+    default:
+        bad_selector("KMR_SET_VL", selector, __builtin_return_address(0));
+        KMRSIM_ASSERT(0, "0", kSetVlFunc);
     }
 }
 
@@ -70,7 +101,9 @@ extern "C" void KMR_SET_VL3D(uint32_t selector, uint32_t value1, uint32_t value2
         write_reg(REG_IA3, value1);
         write_reg(REG_IB3, value2);
         break;
-    default: KMRSIM_ASSERT(0, "0", kSetVl3dFunc);
+    default:
+        bad_selector("KMR_SET_VL3D", selector, __builtin_return_address(0));
+        KMRSIM_ASSERT(0, "0", kSetVl3dFunc);
     }
 }
 

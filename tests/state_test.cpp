@@ -12,12 +12,6 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-
 uint8_t *sp_base()
 {
     return static_cast<uint8_t *>(get_the_kmrsim()->tqm.scratchpad_addr);
@@ -343,11 +337,38 @@ TEST(StateDeathTest, SetTheKmrsimRefusesAndExits)
         "^Error; set_the_kmrsim should not be called for single-threaded implementation\n$");
 }
 
-TEST(StateDeathTest, FailedAllocationStopsWithDiagnostic)
+TEST(StateDeathTest, ImpossibleConfigurationsStopWithTheCause)
 {
-    if (kSanitized)
-        GTEST_SKIP() << "the sanitizer allocator aborts on impossible sizes itself";
-    // A negative size cannot be allocated; it must not be used half-set-up.
+    // Configurations that cannot be simulated stop the program at once with
+    // the cause, before anything is allocated.
     EXPECT_EXIT(kmrsim_init(4, -1, 0, 0, 0, 0), testing::ExitedWithCode(EXIT_FAILURE),
-                "^Error: kmrsim_init cannot allocate");
+                "^Error: kmrsim_init: a scratchpad of -1 KB \\(1 to 1048576 KB are simulated\\); the simulator is "
+                "not initialised");
+    EXPECT_EXIT(kmrsim_init(0, 64, 0, 0, 0, 0), testing::ExitedWithCode(EXIT_FAILURE),
+                "^Error: kmrsim_init: 0 vector lanes \\(1 to 4096 lanes are simulated\\)");
+    EXPECT_EXIT(kmrsim_init(4, 64, -2, 0, 0, 0), testing::ExitedWithCode(EXIT_FAILURE),
+                "^Error: kmrsim_init: a mask depth of -2");
+}
+
+TEST(State, SizesThatAreNotPowersOfTwoAreModelledWithAWarning)
+{
+    testing::internal::CaptureStderr();
+    kmrsim_init(3, 48, 2, 6, 5, 4);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Warning: kmrsim_init: 3 vector lanes is not a power of two\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("Warning: kmrsim_init: a scratchpad of 48 KB is not a power of two\n"), std::string::npos)
+        << err;
+    kmr_sim_t *s = get_the_kmrsim();
+    // Registers are as wide as for a 64 KB scratchpad: a stride of 16 KB is
+    // kept, not cut to the bits of 48 KB - 1.
+    EXPECT_EQ(s->reg_mask[REG_ID2], 0xFFFFu);
+    EXPECT_EQ(s->reg_mask[REG_VL], 0x1FFFFu);
+    // Allocations are whole multiples of the 12-byte granule and never
+    // overlap.
+    auto *p1 = static_cast<uint8_t *>(kmr_sp_malloc_nodebug(5));
+    auto *p2 = static_cast<uint8_t *>(kmr_sp_malloc_nodebug(13));
+    auto *p3 = static_cast<uint8_t *>(kmr_sp_malloc_nodebug(1));
+    EXPECT_EQ(p2 - p1, 12);
+    EXPECT_EQ(p3 - p2, 24);
+    kmrsim_destroy();
 }

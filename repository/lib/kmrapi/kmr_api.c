@@ -42,12 +42,13 @@ kmr_void_t *kmr_sp_malloc_nodebug(size_t num_bytes)
     if ((uint64_t)num_bytes > free_bytes)
         return NULL;
 
-    /* The granule is a power of two; a non-positive one means no rounding. */
+    /* Sizes are rounded up to a multiple of the granule (4 bytes per lane,
+     * not always a power of two); a non-positive one means no rounding. */
     int64_t granule = t->scratchpad_alignment_bytes;
     if (granule < 1)
         granule = 1;
     const uint64_t a = (uint64_t)granule;
-    const uint64_t padded = ((uint64_t)num_bytes + a - 1) & ~(a - 1);
+    const uint64_t padded = ((uint64_t)num_bytes + a - 1) / a * a;
     if (padded < num_bytes || padded > free_bytes)
         return NULL;
 

@@ -115,6 +115,10 @@ enum {
  * ---------------------------------------------------------------------- */
 #define KMRSIM_NUM_OPCODES (MAX_INSTR_VAL + 1)
 #define KMRSIM_NUM_CONFIGS 9
+/* The largest lane count and scratchpad size (in KB) that kmrsim_init
+ * accepts. */
+#define KMRSIM_MAX_LANES 4096
+#define KMRSIM_MAX_SCRATCHPAD_KB 1048576
 
 typedef struct kmrsim_stats_t {
     uint32_t cycle_count[KMRSIM_NUM_OPCODES][KMRSIM_NUM_CONFIGS];

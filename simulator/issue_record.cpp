@@ -1,0 +1,162 @@
+// The issue record and the context line that failure reports and checker
+// findings print: which instruction, through which entry point, with which
+// operand, shape and row, called from where in the program.
+#include "issue_record.hpp"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "memory.hpp"
+#include "symbolize.hpp"
+
+namespace kmrsim {
+
+issue_record current_issue{};
+
+void assertion_failed(const char *expr, const char *file, unsigned line, const char *function) noexcept
+{
+    std::fflush(stdout);
+    __assert_fail(expr, file, line, function);
+}
+
+void describe_address(char *buf, size_t size, const void *address)
+{
+    source_location loc;
+    const bool known = symbolize(address, loc);
+    const unsigned long long a = reinterpret_cast<uintptr_t>(address);
+    if (known && !loc.function.empty() && !loc.file.empty())
+        std::snprintf(buf, size, "%s (%s:%d) [0x%llx]", loc.function.c_str(), loc.file.c_str(), loc.line, a);
+    else if (known && !loc.function.empty())
+        std::snprintf(buf, size, "%s [0x%llx]", loc.function.c_str(), a);
+    else
+        std::snprintf(buf, size, "[0x%llx]", a);
+}
+
+namespace {
+
+// Appends printf-formatted text to a fixed buffer, truncating at its end.
+struct line_buffer {
+    char text[1024];
+    size_t used = 0;
+
+    template <typename... Args>
+    void add(const char *format, Args... args)
+    {
+        if (used >= sizeof text)
+            return;
+        const int n = std::snprintf(text + used, sizeof text - used, format, args...);
+        if (n > 0)
+            used = std::min(sizeof text, used + static_cast<size_t>(n));
+    }
+};
+
+int32_t stride(int reg)
+{
+    const kmr_sim_t &s = sim();
+    return sign_extend_stride(s.regs[reg], s.reg_mask[reg]);
+}
+
+}  // namespace
+
+void print_issue_context(bool warning, const char *what)
+{
+    const kmr_sim_t &s = sim();
+    const issue_record &r = current_issue;
+    line_buffer line;
+    const char *name = opcode_name(r.op);
+    line.add("%s%s: %s (%s)", warning ? "Warning: " : "Error: ", what, name != nullptr ? name : "?",
+             r.entry != nullptr ? r.entry : "?");
+    line.add(", VL %" PRIu32, s.regs[REG_VL]);
+    if (r.masked)
+        line.add(", mask length %" PRId32, s.mask_length);
+    if (r.dim >= 2)
+        line.add(", rows %" PRIu32 " (strides dest %" PRId32 " A %" PRId32 " B %" PRId32 ")", s.regs[REG_ROWS],
+                 stride(REG_ID2), stride(REG_IA2), stride(REG_IB2));
+    if (r.dim == 3)
+        line.add(", matrices %" PRIu32 " (strides dest %" PRId32 " A %" PRId32 " B %" PRId32 ")", s.regs[REG_MATS],
+                 stride(REG_ID3), stride(REG_IA3), stride(REG_IB3));
+    if (r.dim == 3)
+        line.add(", at matrix %" PRId32 " row %" PRId32, r.mat, r.row);
+    else if (r.dim == 2)
+        line.add(", at row %" PRId32, r.row);
+    line.add("; scratchpad [0x%llx, 0x%llx), %d bytes", static_cast<unsigned long long>(addr(s.tqm.scratchpad_addr)),
+             static_cast<unsigned long long>(addr(s.tqm.scratchpad_end)), s.tqm.scratchpad_size);
+    char caller[512];
+    describe_address(caller, sizeof caller, r.caller);
+    line.add("; called from %s", caller);
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", line.text);
+}
+
+void print_call_context(const char *what, const void *caller)
+{
+    char where[512];
+    describe_address(where, sizeof where, caller);
+    std::fflush(stdout);
+    std::fprintf(stderr, "Error: %s; called from %s\n", what, where);
+}
+
+bool range_passes(uintptr_t a, int64_t len)
+{
+    const kmr_sim_t &s = sim();
+    const uintptr_t m = addr(s.mask_memory);
+    const uint64_t exempt = static_cast<uint32_t>(s.tqm.max_masked_vector_length);
+    auto end_ok = [&](uintptr_t p) {
+        if (m != 0 && p >= m && p - m <= exempt)
+            return true;
+        return p <= addr(s.tqm.scratchpad_end) && p >= addr(s.tqm.scratchpad_addr);
+    };
+    uintptr_t end;
+    if (len >= 0) {
+        const uintptr_t ulen = static_cast<uintptr_t>(len);
+        end = ulen > UINTPTR_MAX - a ? UINTPTR_MAX : a + ulen;
+    } else {
+        const uintptr_t back = static_cast<uintptr_t>(-(len + 1)) + 1;
+        end = back > a ? 0 : a - back;
+    }
+    return end_ok(a) && end_ok(end);
+}
+
+// "operand A at sp+0x1f00, 256 bytes" or "... at host 0x7f..., ..."
+void describe_operand(char *buf, size_t size, const char *name, uintptr_t a, int64_t len)
+{
+    const kmr_sim_t &s = sim();
+    const uintptr_t base = addr(s.tqm.scratchpad_addr);
+    const uintptr_t end = addr(s.tqm.scratchpad_end);
+    const uintptr_t mask = addr(s.mask_memory);
+    if (mask != 0 && a >= mask && a - mask <= static_cast<uint32_t>(s.tqm.max_masked_vector_length))
+        std::snprintf(buf, size, "%s at mask memory+0x%llx, %lld bytes", name,
+                      static_cast<unsigned long long>(a - mask), static_cast<long long>(len));
+    else if (base != 0 && a >= base && a <= end)
+        std::snprintf(buf, size, "%s at scratchpad+0x%llx, %lld bytes", name,
+                      static_cast<unsigned long long>(a - base), static_cast<long long>(len));
+    else if (base != 0)
+        std::snprintf(buf, size, "%s at host address 0x%llx (scratchpad%+lld), %lld bytes", name,
+                      static_cast<unsigned long long>(a), static_cast<long long>(a - base), static_cast<long long>(len));
+    else
+        std::snprintf(buf, size, "%s at host address 0x%llx, %lld bytes", name, static_cast<unsigned long long>(a),
+                      static_cast<long long>(len));
+}
+
+const char *operand_name(operand_kind kind)
+{
+    switch (kind) {
+    case operand_kind::dest: return "destination";
+    case operand_kind::a: return "operand A";
+    case operand_kind::b: return "operand B";
+    case operand_kind::mask: return "mask";
+    }
+    return "operand";
+}
+
+void report_operand_failure(operand_kind kind, uintptr_t a, int64_t len)
+{
+    char what[256];
+    describe_operand(what, sizeof what, operand_name(kind), a, len);
+    char full[320];
+    std::snprintf(full, sizeof full, "%s is outside the scratchpad", what);
+    print_issue_context(false, full);
+}
+
+}  // namespace kmrsim

@@ -2,6 +2,8 @@
 // entry point and by mask setup.
 #include "dispatch.hpp"
 #include "accumulate.hpp"
+#include "cycle_model.hpp"
+#include "observers.hpp"
 
 #include <cstdio>
 
@@ -26,23 +28,11 @@ bool issuable(vinstr_t instr, bool masked)
 
 void account_cycles(vinstr_t instr, int dim, int esize)
 {
-    kmr_sim_t &s = sim();
-    const uint64_t vl = s.regs[REG_VL];
-    const uint32_t rows = s.regs[REG_ROWS];
-    const uint32_t mats = s.regs[REG_MATS];
-    uint32_t *cycles = s.stats.cycle_count[instr];
-    // Elements per cycle, (2^i * 4) / esize, is a power of two for the element
-    // sizes 1, 2 and 4, so the rounded-up division is a shift.
-    const int esize_log2 = esize >= 4 ? 2 : esize >= 2 ? 1 : 0;
-    for (int i = 0; i < KMRSIM_NUM_CONFIGS; ++i) {
-        const int shift = std::max(i + 2 - esize_log2, 0);
-        uint32_t c = static_cast<uint32_t>((vl + (uint64_t(1) << shift) - 1) >> shift);
-        if (dim >= 2)
-            c *= rows;
-        if (dim == 3)
-            c *= mats;
-        cycles[i] += c;
-    }
+    uint32_t c[KMRSIM_NUM_CONFIGS];
+    instruction_cycles(dim, esize, c);
+    uint32_t *cycles = sim().stats.cycle_count[instr];
+    for (int i = 0; i < KMRSIM_NUM_CONFIGS; ++i)
+        cycles[i] += c[i];
 }
 
 bool count_and_admit(vinstr_t instr)

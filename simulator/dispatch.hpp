@@ -9,6 +9,7 @@
 #include "engine_context.hpp"
 #include "kmrsim.hpp"
 #include "memory.hpp"
+#include "observers.hpp"
 
 namespace kmrsim {
 
@@ -92,6 +93,8 @@ void run_entry(int dim, bool acc, bool masked, vinstr_t instr, void *dest, opera
 
     const int esize = Form == KMRSIM_FORM_SE ? int(sizeof(Dst)) : int(std::max(sizeof(Src), sizeof(Dst)));
     account_cycles(instr, dim, esize);
+    if (observers_active) [[unlikely]]
+        observe_issue(esize);
     kmrsim_dispatch<Dst, S, VecSrc>(dim, Form, instr, dest, A, B, masked, acc);
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs on Debian the packages that are missing for the given tasks:
-#   build  a C/C++ toolchain, CMake and make (the libraries and examples)
+#   build  a C/C++ toolchain, CMake, make, and the elfutils headers that
+#          failure reports use to name source lines (the libraries and examples)
 #   test   GoogleTest and pkg-config (the test suite and its install checks)
 #   bench  Google Benchmark
 # Without arguments, everything.
@@ -13,7 +14,7 @@ fi
 packages=()
 for task in "$@"; do
     case "$task" in
-    build) packages+=(cmake make g++) ;;
+    build) packages+=(cmake make g++ libdw-dev) ;;
     test) packages+=(libgtest-dev pkgconf) ;;
     bench) packages+=(libbenchmark-dev) ;;
     *)

@@ -3,6 +3,7 @@
 #include "dispatch.hpp"
 #include "accumulate.hpp"
 #include "cycle_model.hpp"
+#include "issue_record.hpp"
 #include "observers.hpp"
 
 #include <cstdio>
@@ -17,10 +18,12 @@ bool issuable(vinstr_t instr, bool masked)
     if (static_cast<uint32_t>(instr) > static_cast<uint32_t>(MAX_INSTR_VAL)) {
         std::fprintf(stderr, "Error: opcode %d is not an instruction (0 to %d); nothing executed\n",
                      static_cast<int>(instr), static_cast<int>(MAX_INSTR_VAL));
+        print_issue_context(false, "refused");
         return false;
     }
     if (masked && sim().mask_memory == nullptr) {
         std::fprintf(stderr, "Error: masked instruction without mask memory (mask depth 0); nothing executed\n");
+        print_issue_context(false, "refused");
         return false;
     }
     return true;
@@ -43,6 +46,7 @@ bool count_and_admit(vinstr_t instr)
         const int k = instr - VCUSTOM;
         if (s.custom_instructions[k].func == nullptr) {
             std::fprintf(stderr, "Error: NO VCUSTOM%d registered\n", k);
+            print_issue_context(false, "refused");
             return false;
         }
         if (lanes_for_instruction(instr) <= 0) {
@@ -50,10 +54,12 @@ bool count_and_admit(vinstr_t instr)
                          "Error: %s has a lane count of %d (register it again after kmrsim_init); "
                          "nothing executed\n",
                          opcode_name(instr), lanes_for_instruction(instr));
+            print_issue_context(false, "refused");
             return false;
         }
     } else if (lanes_for_instruction(instr) <= 0) {
         std::fprintf(stderr, "Error: the simulator has no vector lanes (call kmrsim_init first); nothing executed\n");
+        print_issue_context(false, "refused");
         return false;
     }
     return true;

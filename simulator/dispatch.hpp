@@ -94,7 +94,7 @@ void run_entry(int dim, bool acc, bool masked, vinstr_t instr, void *dest, opera
     const int esize = Form == KMRSIM_FORM_SE ? int(sizeof(Dst)) : int(std::max(sizeof(Src), sizeof(Dst)));
     account_cycles(instr, dim, esize);
     if (observers_active) [[unlikely]]
-        observe_issue(esize);
+        observe_issue(esize, dest, A, B);
     kmrsim_dispatch<Dst, S, VecSrc>(dim, Form, instr, dest, A, B, masked, acc);
 }
 

@@ -9,6 +9,7 @@
 
 #include "dma_index.hpp"
 #include "memory.hpp"
+#include "observers.hpp"
 
 namespace {
 
@@ -22,8 +23,10 @@ using kmrsim::addr;
 // Copies the first `bytes` bytes of a request. Host and scratchpad buffers
 // are the caller's; a host buffer that overlaps the scratchpad side must not
 // make the copy undefined, hence memmove.
-inline void copy_part(dma_request_t *n, uint64_t bytes)
+inline void copy_part(dma_request_t *n, uint64_t bytes, kmrsim::dma_cause cause)
 {
+    if (kmrsim::observers_active) [[unlikely]]
+        kmrsim::observe_dma_copy(*n, bytes, cause);
     if (bytes != 0)
         std::memmove(n->to, n->from, static_cast<size_t>(bytes));
 }
@@ -38,10 +41,10 @@ inline uintptr_t scratchpad_side(const dma_request_t *n)
 kmrsim::dma_index pending;
 
 // Performs the head request completely and removes it.
-inline void complete_head(kmr_sim_t &s)
+inline void complete_head(kmr_sim_t &s, kmrsim::dma_cause cause)
 {
     dma_request_t *n = s.dma_queue;
-    copy_part(n, n->size);
+    copy_part(n, n->size, cause);
     pending.remove(n, scratchpad_side(n));
     s.dma_queue = n->next;
     std::free(n);
@@ -79,6 +82,12 @@ void add_dma_stats(kmrsim_stats_t &st, size_t num_bytes)
         st.dma_cycles[k] += (n >> k) + ((n & ((1u << k) - 1u)) != 0 ? 1u : 0u);
 }
 
+void complete_all(kmr_sim_t &s, kmrsim::dma_cause cause)
+{
+    while (s.dma_queue != nullptr)
+        complete_head(s, cause);
+}
+
 void request(void *to, const void *from, size_t num_bytes, bool to_host, const void *caller)
 {
     kmr_sim_t &s = kmrsim::sim();
@@ -97,7 +106,7 @@ void request(void *to, const void *from, size_t num_bytes, bool to_host, const v
         char what[320];
         std::snprintf(what, sizeof what, "%s: %s is outside the scratchpad",
                       to_host ? "sim_dma_to_host" : "sim_dma_to_vector", side);
-        kmrsim::print_call_context(what, caller);
+        kmrsim::print_call_context(false, what, caller);
     }
     kmrsim::verify_sp_range(sp_side, len);
 
@@ -121,9 +130,11 @@ void request(void *to, const void *from, size_t num_bytes, bool to_host, const v
     pending.add(node, scratchpad_side(node), scratchpad_side(node) + num_bytes);
 
     add_dma_stats(s.stats, num_bytes);
+    if (kmrsim::observers_active) [[unlikely]]
+        kmrsim::observe_dma_request(*node, caller);
 
     if (s.dma_type == kDmaImmediate)
-        kmr_sim_sync();
+        complete_all(s, kmrsim::dma_cause::immediate);
 }
 
 }  // namespace
@@ -140,9 +151,7 @@ extern "C" void sim_dma_to_host(void *to, const void *from, size_t num_bytes)
 
 extern "C" void kmr_sim_sync(void)
 {
-    kmr_sim_t &s = kmrsim::sim();
-    while (s.dma_queue != nullptr)
-        complete_head(s);
+    complete_all(kmrsim::sim(), kmrsim::dma_cause::sync);
 }
 
 void _internal_do_dma_until(void *sp_ptr, size_t len)
@@ -173,16 +182,16 @@ void _internal_do_dma_until(void *sp_ptr, size_t len)
 
         // Transfers complete in order: everything queued before it first.
         while (s.dma_queue != found)
-            complete_head(s);
+            complete_head(s, kmrsim::dma_cause::instruction);
 
         if (cls == kCoversAll || cls == kFromInside) {
-            complete_head(s);
+            complete_head(s, kmrsim::dma_cause::instruction);
         } else {
             // The range ends inside the transfer: perform it from its start
             // up to the end of the range and keep the rest queued.
             const uintptr_t a0 = scratchpad_side(found);
             const uint64_t sz = b1 - a0;
-            copy_part(found, sz);
+            copy_part(found, sz, kmrsim::dma_cause::instruction);
             found->to += sz;
             found->from += sz;
             found->size -= sz;
@@ -197,6 +206,8 @@ void kmrsim::drop_dma_queue()
     kmr_sim_t &s = kmrsim::sim();
     while (s.dma_queue != nullptr) {
         dma_request_t *n = s.dma_queue;
+        if (kmrsim::observers_active) [[unlikely]]
+            kmrsim::observe_dma_drop(*n);
         s.dma_queue = n->next;
         std::free(n);
     }

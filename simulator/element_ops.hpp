@@ -654,6 +654,14 @@ constexpr const op_info &opcode_info(int op)
     return op >= 0 && op < builtin_op_count ? builtin_op_info[size_t(op)] : custom_op_info;
 }
 
+// B's flag decides a built-in opcode's result (a carry or borrow in, the bit
+// a rotate carries in, the test of a conditional move), rather than being
+// combined with A's flag as data.
+constexpr bool flag_decides(const op_info &i)
+{
+    return i.reads_b_flag && (!i.reads_a_flag || i.conditional);
+}
+
 // True for the opcodes whose narrowing saturates instead of truncating.
 constexpr bool narrows_by_saturation(int op)
 {

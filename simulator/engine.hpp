@@ -20,6 +20,7 @@
 #include "kmrsim.hpp"
 #include "lane_group.hpp"
 #include "memory.hpp"
+#include "observers.hpp"
 #include "overlap.hpp"
 #include "whole_row.hpp"
 
@@ -208,6 +209,11 @@ struct engine {
             row.a = steps::view_source(A, prepare_operand(c.mem, A, source_bytes, operand_kind::a), c.mem);
         if (b_is_vector(c.form) && c.info->b_range_checked)
             row.b = steps::view_source(B, prepare_operand(c.mem, B, source_bytes, operand_kind::b), c.mem);
+
+        if (observers_active) [[unlikely]]
+            observe_row({dest, int(sizeof(D)), row.L, A, B, int(sizeof(Src)), a_is_vector(c.form),
+                         b_is_vector(c.form) && c.info->reads_b, b_is_vector(c.form) && !c.custom && flag_decides(*c.info),
+                         c.masked, c.acc, row.dest_flags});
 
         executor<D, S> &ex = self();
         if (c.plan.direct)

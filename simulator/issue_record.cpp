@@ -65,8 +65,12 @@ void print_issue_context(bool warning, const char *what)
     const issue_record &r = current_issue;
     line_buffer line;
     const char *name = opcode_name(r.op);
-    line.add("%s%s: %s (%s)", warning ? "Warning: " : "Error: ", what, name != nullptr ? name : "?",
-             r.entry != nullptr ? r.entry : "?");
+    char unknown[24];
+    if (name == nullptr) {
+        std::snprintf(unknown, sizeof unknown, "opcode %d", static_cast<int>(r.op));
+        name = unknown;
+    }
+    line.add("%s%s: %s (%s)", warning ? "Warning: " : "Error: ", what, name, r.entry != nullptr ? r.entry : "?");
     line.add(", VL %" PRIu32, s.regs[REG_VL]);
     if (r.masked)
         line.add(", mask length %" PRId32, s.mask_length);
@@ -89,12 +93,12 @@ void print_issue_context(bool warning, const char *what)
     std::fprintf(stderr, "%s\n", line.text);
 }
 
-void print_call_context(const char *what, const void *caller)
+void print_call_context(bool warning, const char *what, const void *caller)
 {
     char where[512];
     describe_address(where, sizeof where, caller);
     std::fflush(stdout);
-    std::fprintf(stderr, "Error: %s; called from %s\n", what, where);
+    std::fprintf(stderr, "%s%s; called from %s\n", warning ? "Warning: " : "Error: ", what, where);
 }
 
 bool range_passes(uintptr_t a, int64_t len)
@@ -145,7 +149,6 @@ const char *operand_name(operand_kind kind)
     case operand_kind::dest: return "destination";
     case operand_kind::a: return "operand A";
     case operand_kind::b: return "operand B";
-    case operand_kind::mask: return "mask";
     }
     return "operand";
 }

@@ -26,7 +26,7 @@ struct issue_record {
 extern issue_record current_issue;
 
 // Which operand of an instruction a range belongs to.
-enum class operand_kind { dest, a, b, mask };
+enum class operand_kind { dest, a, b };
 
 // Records the entry point and its caller; called first by every entry point.
 inline void enter(const char *entry, const void *caller)
@@ -45,10 +45,10 @@ void describe_address(char *buf, size_t size, const void *address);
 // `what` (one phrase: which operand at which address) in front.
 void print_issue_context(bool warning, const char *what);
 
-// Writes "Error: <what>; called from <caller>" to standard error: the
-// context of a failing call that is not an instruction (a register
-// setting, a mask setup, a DMA request).
-[[gnu::cold]] void print_call_context(const char *what, const void *caller);
+// Writes "Error: <what>; called from <caller>" (or "Warning: ...") to
+// standard error: the context of a call that is not an instruction (a
+// register setting, a mask setup, a DMA request).
+[[gnu::cold]] void print_call_context(bool warning, const char *what, const void *caller);
 
 // An operand range of the current instruction fails the scratchpad check:
 // prints the context line. The caller then runs the check, which aborts

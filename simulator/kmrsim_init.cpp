@@ -7,6 +7,7 @@
 
 #include "kmr_api.h"
 #include "kmrsim.hpp"
+#include "observers.hpp"
 
 namespace {
 
@@ -171,6 +172,7 @@ extern "C" void kmrsim_init(int vector_lanes, int scratchpad_kb, int mask_depth,
     s.warnings_enabled = 1;
     s.dma_queue = nullptr;
     s.dma_until_hook = &_internal_do_dma_until;
+    kmrsim::observe_init();
 
     _kmr_init(&tqm);
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "dispatch.hpp"
+#include "observers.hpp"
 
 namespace {
 
@@ -64,7 +65,7 @@ void kmrsim_masked_setup_common(kmrsim_vmode_t mode, vinstr_t instr, void *src, 
                       "%s: the vector length %d is longer than the mask memory (%d elements: lanes x mask depth)",
                       kmrsim::current_issue.entry != nullptr ? kmrsim::current_issue.entry : "mask setup",
                       current_vector_length, max_masked_vector_length);
-        kmrsim::print_call_context(what, kmrsim::current_issue.caller);
+        kmrsim::print_call_context(false, what, kmrsim::current_issue.caller);
     }
     KMRSIM_ASSERT(current_vector_length <= max_masked_vector_length,
                   "current_vector_length <= max_masked_vector_length", setup_function);
@@ -77,6 +78,8 @@ void kmrsim_masked_setup_common(kmrsim_vmode_t mode, vinstr_t instr, void *src, 
                   "\"TYPE CONVERSION NOT SUPPORTED FOR MASKED SETUP\\n\" && 0", setup_function);
     kSetups[src_width][KMRSIM_MODE_IS_UNSIGNED(value)](instr, src, is_masked);
     s.mask_length = current_vector_length;
+    if (kmrsim::observers_active) [[unlikely]]
+        kmrsim::observe_mask(is_masked, instr, src, current_vector_length);
 }
 
 extern "C" void kmrsim_setup_mask(kmrsim_vmode_t mode, vinstr_t instr, void *src)

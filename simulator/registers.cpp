@@ -7,6 +7,7 @@
 
 #include "issue_record.hpp"
 #include "kmrsim.hpp"
+#include "observers.hpp"
 
 namespace {
 
@@ -21,7 +22,7 @@ void check_reg(uint32_t reg, const char *api, const void *caller)
         char what[160];
         std::snprintf(what, sizeof what, "%s: register %" PRIu32 " does not exist (registers 0 to %d)", api, reg,
                       KMRSIM_NUM_REGS - 1);
-        kmrsim::print_call_context(what, caller);
+        kmrsim::print_call_context(false, what, caller);
     }
     kmr_assert_tqm_reg_range(reg);
 }
@@ -36,7 +37,27 @@ void bad_selector(const char *api, uint32_t selector, const void *caller)
 {
     char what[160];
     std::snprintf(what, sizeof what, "%s: selector %" PRIu32 " is not a register selector", api, selector);
-    kmrsim::print_call_context(what, caller);
+    kmrsim::print_call_context(false, what, caller);
+}
+
+// Traces a register setting: the names and the values as written (strides
+// sign-extended), e.g. "rows=4 d2=-256".
+void trace_pair(const char *first, int reg1, const char *second, int reg2, const void *caller)
+{
+    if (!kmrsim::observers_active) [[likely]]
+        return;
+    const kmr_sim_t &s = kmrsim::sim();
+    auto shown = [&](int reg) -> long long {
+        if (reg >= REG_ID2 && reg <= REG_IB3 && reg != REG_MATS)
+            return kmrsim::sign_extend_stride(s.regs[reg], s.reg_mask[reg]);
+        return s.regs[reg];
+    };
+    char text[96];
+    if (second == nullptr)
+        std::snprintf(text, sizeof text, "%s=%lld", first, shown(reg1));
+    else
+        std::snprintf(text, sizeof text, "%s=%lld %s=%lld", first, shown(reg1), second, shown(reg2));
+    kmrsim::observe_register(text, caller);
 }
 
 }  // namespace
@@ -50,6 +71,11 @@ extern "C" void KMR_SET(uint32_t reg, uint32_t value)
 {
     check_reg(reg, "KMR_SET", __builtin_return_address(0));
     write_reg(reg, value);
+    if (kmrsim::observers_active) [[unlikely]] {
+        char name[16];
+        std::snprintf(name, sizeof name, "reg%" PRIu32, reg);
+        trace_pair(name, static_cast<int>(reg), nullptr, 0, __builtin_return_address(0));
+    }
 }
 
 extern "C" uint32_t _KMR_GET1(uint32_t reg)
@@ -69,19 +95,22 @@ extern "C" void KMR_SET_VL(uint32_t selector, uint32_t new_vl1, uint32_t new_vl2
             char what[160];
             std::snprintf(what, sizeof what,
                           "KMR_SET_VL: the two vector lengths differ (%" PRIu32 " and %" PRIu32 ")", new_vl1, new_vl2);
-            kmrsim::print_call_context(what, __builtin_return_address(0));
+            kmrsim::print_call_context(false, what, __builtin_return_address(0));
         }
         KMRSIM_ASSERT(new_vl1 == new_vl2, "new_vl1 == new_vl2", kSetVlFunc);
         write_reg(REG_VL, new_vl1);
+        trace_pair("vl", REG_VL, nullptr, 0, __builtin_return_address(0));
         break;
     case KMR_SEL_COUNT:
         st.set_2D_count += 1;
         write_reg(REG_ROWS, new_vl1);
         write_reg(REG_ID2, new_vl2);
+        trace_pair("rows", REG_ROWS, "d2", REG_ID2, __builtin_return_address(0));
         break;
     case KMR_SEL_STRIDES:
         write_reg(REG_IA2, new_vl1);
         write_reg(REG_IB2, new_vl2);
+        trace_pair("a2", REG_IA2, "b2", REG_IB2, __builtin_return_address(0));
         break;
     default:
         bad_selector("KMR_SET_VL", selector, __builtin_return_address(0));
@@ -96,10 +125,12 @@ extern "C" void KMR_SET_VL3D(uint32_t selector, uint32_t value1, uint32_t value2
         kmrsim::sim().stats.set_3D_count += 1;
         write_reg(REG_MATS, value1);
         write_reg(REG_ID3, value2);
+        trace_pair("mats", REG_MATS, "d3", REG_ID3, __builtin_return_address(0));
         break;
     case KMR_SEL_STRIDES:
         write_reg(REG_IA3, value1);
         write_reg(REG_IB3, value2);
+        trace_pair("a3", REG_IA3, "b3", REG_IB3, __builtin_return_address(0));
         break;
     default:
         bad_selector("KMR_SET_VL3D", selector, __builtin_return_address(0));

@@ -7,8 +7,9 @@
 # errors, linked against LIBRARIES and run in WORK_DIR; it must exit with
 # status 0. A block with info string `output` that follows the snippet
 # (blank lines allowed, nothing else) holds the exact standard output; a
-# block `stderr` holds the exact standard error the same way. Every line of
-# such a block stands for one line of output ending in a newline.
+# block `stderr` holds the exact standard error the same way, except that
+# "..." in one of its lines stands for any text. Every line of such a block
+# stands for one line of output ending in a newline.
 #
 # Every snippet of the page is tried; the failures are then reported
 # together, each with the page, the snippet's line number and what went
@@ -51,6 +52,41 @@ function(count_lines text lines out_var)
     math(EXPR n "${n} - 1")
   endif()
   set(${out_var} ${n} PARENT_SCOPE)
+endfunction()
+
+# Whether an actual standard error matches a stderr block: line for line,
+# where "..." in a block line stands for any text (addresses and call sites
+# that differ from run to run).
+function(stderr_matches expected actual out_var)
+  to_lines("${expected}" exp_lines)
+  to_lines("${actual}" act_lines)
+  count_lines("${expected}" "${exp_lines}" n_exp)
+  count_lines("${actual}" "${act_lines}" n_act)
+  set(${out_var} FALSE PARENT_SCOPE)
+  if(NOT n_exp EQUAL n_act OR NOT actual MATCHES "(^|\n)$")
+    return()
+  endif()
+  set(i 0)
+  while(i LESS n_exp)
+    list(GET exp_lines ${i} e)
+    list(GET act_lines ${i} a)
+    from_line("${e}" e)
+    from_line("${a}" a)
+    string(FIND "${e}" "..." wild)
+    if(wild EQUAL -1)
+      if(NOT e STREQUAL a)
+        return()
+      endif()
+    else()
+      string(REGEX REPLACE "([][\\^$.|?*+(){}])" "\\\\\\1" pattern "${e}")
+      string(REPLACE "\\.\\.\\." ".*" pattern "${pattern}")
+      if(NOT a MATCHES "^${pattern}$")
+        return()
+      endif()
+    endif()
+    math(EXPR i "${i} + 1")
+  endwhile()
+  set(${out_var} TRUE PARENT_SCOPE)
 endfunction()
 
 # A positional comparison of two texts, line by line: equal lines are shown
@@ -137,7 +173,11 @@ macro(finish_snippet)
           describe_difference("${snip_output}" "${run_out}" diff)
           fail(${snip_line} "standard output differs from the output block at line ${snip_output_line}:\n${diff}")
         endif()
-        if(snip_has_stderr AND NOT run_err STREQUAL snip_stderr)
+        set(err_ok TRUE)
+        if(snip_has_stderr)
+          stderr_matches("${snip_stderr}" "${run_err}" err_ok)
+        endif()
+        if(NOT err_ok)
           describe_difference("${snip_stderr}" "${run_err}" diff)
           fail(${snip_line} "standard error differs from the stderr block at line ${snip_stderr_line}:\n${diff}")
         endif()

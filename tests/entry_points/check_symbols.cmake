@@ -44,7 +44,8 @@ execute_process(COMMAND ${C_COMPILER} -E -P -x c -I${INCLUDE_DIR} ${INCLUDE_DIR}
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "preprocessing kmr_cproto.h failed: ${err}")
 endif()
-string(REGEX MATCHALL "static inline [^(;{}]*[ *]kmr_[A-Za-z0-9_]+ *\\(" typed "${preprocessed}")
+string(REGEX MATCHALL "static inline (__attribute__\\(\\([a-z_]+\\)\\) )?[^(;{}]*[ *]kmr_[A-Za-z0-9_]+ *\\("
+       typed "${preprocessed}")
 list(TRANSFORM typed REPLACE "^.*[ *](kmr_[A-Za-z0-9_]+) *\\($" "\\1")
 compare("typed calls" "${listed_typed}" "${typed}")
 

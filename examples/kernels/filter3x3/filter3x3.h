@@ -65,9 +65,8 @@ int filter3x3_vec(const uint8_t *img, uint8_t *out, int width, int height);
 /* One tile on the scratchpad: tw x th output pixels (tw <= FILTER3X3_TILE_W,
  * th <= FILTER3X3_TILE_H) into out, from the (th + 2) x (tw + 2) input
  * pixels at in, with the pitches above. v (th rows) and h (th + 2 rows)
- * receive the vertical and horizontal 1-2-1 sums; the temporaries go to the
- * free end of the scratchpad (kmr_sp_get()), which must hold two tiles of
- * half-words. Nine 2D instructions. */
+ * receive the vertical and horizontal 1-2-1 sums; the temporaries (two
+ * tiles of half-words) are allocated for the call and given back. Nine 2D instructions. */
 void filter3x3_tile_flat(uint8_t *out, const uint8_t *in, uint16_t *v, uint16_t *h, int tw, int th);
 void filter3x3_tile_vec(uint8_t *out, const uint8_t *in, uint16_t *v, uint16_t *h, int tw, int th);
 

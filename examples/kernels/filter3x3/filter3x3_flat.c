@@ -36,7 +36,8 @@ enum {
 void filter3x3_tile_flat(uint8_t *out, const uint8_t *in, uint16_t *v, uint16_t *h, int tw, int th)
 {
     uint8_t *const src = (uint8_t *)in; /* the typed calls take non-const operands */
-    uint16_t *const tmp = (uint16_t *)kmr_sp_get();
+    kmr_sp_push(); /* the temporaries are allocated for this tile only */
+    uint16_t *const tmp = (uint16_t *)kmr_sp_malloc_nodebug(TEMP_BYTES);
     const int ip = FILTER3X3_IN_PITCH, vp = 2 * FILTER3X3_V_PITCH, hp = 2 * FILTER3X3_H_PITCH; /* bytes */
 
     /* V = up + down + 2 mid over tw + 2 columns and th rows; 2 mid goes to a
@@ -68,6 +69,7 @@ void filter3x3_tile_flat(uint8_t *out, const uint8_t *in, uint16_t *v, uint16_t 
     kmr_2D_VVHHU(VABSDIFF, gx, v + 2, v);
     kernel_set_2d(th, FILTER3X3_OUT_PITCH, 2 * tw, 2 * tw);
     kmr_2D_VVHBU(VADDFXP, out, gx, gy);
+    kmr_sp_pop();
 }
 
 /* Requests the (th + 2) x (tw + 2) input pixels of a tile, one request per

@@ -33,8 +33,8 @@ int fir_vec(const int16_t *x, int16_t *y, int n, const int16_t *h, int taps);
 
 /* One block, on the scratchpad: y[i] for i = 0 .. len-1 from x[-(taps-1)]
  * .. x[len-1] (x points at the block's first sample, with taps-1 samples of
- * history before it). The products are formed at the free end of the
- * scratchpad (kmr_sp_get()), which must hold len half-words. 2 * taps - 1
+ * history before it). The products go to a temporary allocation of len
+ * half-words, given back before the function returns. 2 * taps - 1
  * instructions of len elements. */
 void fir_block_flat(int16_t *y, const int16_t *x, int len, const int16_t *h, int taps);
 void fir_block_vec(int16_t *y, const int16_t *x, int len, const int16_t *h, int taps);

@@ -18,7 +18,8 @@
 
 void fir_block_flat(int16_t *y, const int16_t *x, int len, const int16_t *h, int taps)
 {
-    int16_t *const product = (int16_t *)kmr_sp_get();
+    kmr_sp_push(); /* the products are allocated for this block only */
+    int16_t *const product = (int16_t *)kmr_sp_malloc_nodebug((size_t)len * sizeof(int16_t));
     /* The typed calls take non-const operands; the instructions only read x. */
     int16_t *const xs = (int16_t *)x;
     kernel_set_vl(len);
@@ -27,6 +28,7 @@ void fir_block_flat(int16_t *y, const int16_t *x, int len, const int16_t *h, int
         kmr_SVHHS(VMULFXP, product, h[k], xs - k); /* h[k] * x[i - k] */
         kmr_VVHHS(VADDFXP, y, y, product);         /* saturating sum */
     }
+    kmr_sp_pop();
 }
 
 int fir_flat(const int16_t *x, int16_t *y, int n, const int16_t *h, int taps)

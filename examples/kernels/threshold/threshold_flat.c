@@ -44,7 +44,7 @@ int threshold_flat(const int16_t *x, int16_t *y, int n, threshold_params p, thre
     int16_t *const per_strip = (int16_t *)kmr_sp_malloc_nodebug(count_bytes);
     int32_t *const totals = (int32_t *)kmr_sp_malloc_nodebug(total_bytes);
     uint16_t *const magnitude = (uint16_t *)kmr_sp_malloc_nodebug(strip_bytes);
-    int16_t *const diff = (int16_t *)kmr_sp_get();
+    int16_t *const diff = (int16_t *)kmr_sp_malloc_nodebug(strip_bytes);
     sim_dma_to_vector(sx, x, signal_bytes);
 
     for (int s = 0; s < strips; ++s) {

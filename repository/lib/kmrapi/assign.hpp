@@ -128,6 +128,24 @@ struct is_sum : std::false_type {};
 template <typename L, typename R, vinstr_t i, typename B, int d>
 struct is_sum<bin_op<L, R, i, B, d, IS_ACC>> : std::true_type {};
 
+// Temporaries of an expression live at the allocation pointer while the
+// expression is evaluated: the pointer moves over each one, so that they
+// count as allocated space, and goes back when the evaluation ends.
+struct scratch_region {
+    kmr_void_t *const saved = kmr_tqm_ptr->sp;
+    scratch_region() = default;
+    scratch_region(const scratch_region &) = delete;
+    scratch_region &operator=(const scratch_region &) = delete;
+    ~scratch_region() { kmr_tqm_ptr->sp = saved; }
+    char *start() const { return static_cast<char *>(saved); }
+    // Moves the allocation pointer up to end (never down).
+    static void cover(char *end)
+    {
+        if (end > static_cast<char *>(kmr_tqm_ptr->sp))
+            kmr_tqm_ptr->sp = end;
+    }
+};
+
 template <typename dest_t, int dim>
 struct assignment {
     // The funnel (see the header comment).
@@ -142,7 +160,8 @@ struct assignment {
         if (masked && sum_without_vectors && get_the_kmrsim()->mask_length > 0)
             vlen = static_cast<size_t>(get_the_kmrsim()->mask_length);
         set_vl(vlen);
-        char *scratch = static_cast<char *>(kmr_tqm_ptr->sp);
+        const scratch_region region;
+        char *scratch = region.start();
         if (masked) {
             if (!sum_without_vectors)
                 check_mask_coverage(vlen);
@@ -153,7 +172,7 @@ struct assignment {
     }
 
     // Evaluates the expression into the destination: operands, then one
-    // instruction. scratch is the free end of the scratchpad for the
+    // instruction. scratch is the top of the allocated space for the
     // temporaries of sub-expressions; Signed the signedness the
     // expression computes in.
     template <mask_choice M, bool Signed, typename L, typename R, vinstr_t instr, typename B, int dim1, acc_choice acc>
@@ -310,12 +329,13 @@ S *make_temporary(const Node &node, size_t rows, size_t mats, size_t vlen, char 
     const size_t pitch3 = rows_eff * pitch2;
     const short alignment = kmr_tqm_ptr->scratchpad_alignment_bytes;
     const size_t granule = alignment < 1 ? 1 : static_cast<size_t>(alignment);
-    const size_t padded = (pitch3 * mats_eff + granule - 1) & ~(granule - 1);
+    const size_t padded = (pitch3 * mats_eff + granule - 1) / granule * granule;
 
     char *const temporary = scratch;
     const char *const scratchpad_end = static_cast<const char *>(kmr_tqm_ptr->scratchpad_end);
     KMR_VEC_ASSERT(padded <= static_cast<size_t>(scratchpad_end - temporary));
     scratch = temporary + padded;
+    scratch_region::cover(scratch);
 
     S *const tmp = reinterpret_cast<S *>(temporary);
     const shape_t tmp_shape = {rows, static_cast<int>(pitch2), mats, static_cast<int>(pitch3)};

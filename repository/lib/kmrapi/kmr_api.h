@@ -10,6 +10,7 @@
 #include <stdio.h>
 
 #include "kmr_cproto.h"
+#include "kmr_diag.h"
 #include "kmr_lib_common.h"
 #include "kmr_lib_sim.h"
 #include "kmr_macros.h"

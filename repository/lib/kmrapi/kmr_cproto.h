@@ -67,9 +67,18 @@ extern "C" {
 #define KMR_CPROTO_CAT3_(a, b, c) a##b##c
 #define KMR_CPROTO_CAT5_(a, b, c, d, e) a##b##c##d##e
 
+/* Typed calls are always inlined, also without optimisation: the entry
+ * point is then called from the program's own line, which failure reports,
+ * traces and profiles name as the call site. */
+#if defined(__GNUC__)
+#define KMR_CPROTO_INLINE_ static inline __attribute__((__always_inline__))
+#else
+#define KMR_CPROTO_INLINE_ static inline
+#endif
+
 /* One typed call: family prefix fp, entry prefix ep, mode letters. */
 #define KMR_CPROTO_DEFINE_(fp, ep, f, sw, dw, sg)                                                                   \
-    static inline void KMR_CPROTO_CAT5_(fp, f, sw, dw, sg)(vinstr_t v_op, KMRSIM_ELEM_##dw##sg * v_out,             \
+    KMR_CPROTO_INLINE_ void KMR_CPROTO_CAT5_(fp, f, sw, dw, sg)(vinstr_t v_op, KMRSIM_ELEM_##dw##sg * v_out,             \
                                                            KMR_CPROTO_PARAMS_##f(KMRSIM_ELEM_##sw##sg))             \
     {                                                                                                               \
         KMR_CPROTO_UNUSED_##f KMR_CPROTO_CAT5_(ep, f, sw, dw, sg)(KMR_CPROTO_CAT3_(V_, f, sw##dw##sg), v_op, v_out, \
@@ -92,6 +101,7 @@ KMR_CPROTO_FAMILY_LIST(KMR_CPROTO_DEFINE_FAMILY_)
 #undef KMR_CPROTO_DEFINE_UNPACK_
 #undef KMR_CPROTO_DEFINE_PAIR_
 #undef KMR_CPROTO_DEFINE_
+#undef KMR_CPROTO_INLINE_
 
 #ifdef __cplusplus
 }

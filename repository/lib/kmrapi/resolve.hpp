@@ -12,8 +12,9 @@ namespace KMR {
 namespace _internal {
 
 // Evaluates an expression into a dense temporary of element type S at
-// `scratch` (the free end of the scratchpad, not allocated) and moves
-// `scratch` past it; defined in assign.hpp.
+// `scratch` (the allocation pointer, which scratch_region moves past each
+// temporary while the statement runs) and moves `scratch` past it; defined
+// in assign.hpp.
 template <typename S, mask_choice is_masked, int dim, typename Node>
 S *make_temporary(const Node &node, size_t rows, size_t mats, size_t vlen, char *&scratch);
 

@@ -121,7 +121,8 @@ vector_mask_obj::vector_mask_obj(const KMR::condition<Diff, cmv> &cond) : done_f
         save_enclosing(len);
     }
     set_vl(len);
-    char *scratch = static_cast<char *>(kmr_tqm_ptr->sp);
+    const KMR::_internal::scratch_region region;
+    char *scratch = region.start();
     S *const difference = make_temporary<S, KMR::NO_MASK, 1>(cond.diff, 0, 0, len, scratch);
     const kmrsim_vmode_t mode = mask_setup_mode<S>();
     if (nested == 0) {

@@ -1,0 +1,33 @@
+# The example programs and the worked kernels run with every check of the
+# checker on: same output, no finding. Each checked copy is built from the
+# program's own sources plus a constructor that switches the checks on.
+set(checked_programs example_flat example_vec)
+foreach(name ${KMR_KERNEL_NAMES})
+  list(APPEND checked_programs kernel_${name}_flat kernel_${name}_vec)
+endforeach()
+foreach(program ${checked_programs})
+  if(NOT TARGET ${program})
+    continue()
+  endif()
+  get_target_property(sources ${program} SOURCES)
+  get_target_property(source_dir ${program} SOURCE_DIR)
+  set(full_sources "")
+  foreach(src ${sources})
+    if(IS_ABSOLUTE ${src})
+      list(APPEND full_sources ${src})
+    else()
+      list(APPEND full_sources ${source_dir}/${src})
+    endif()
+  endforeach()
+  set(checked checked_${program})
+  add_executable(${checked} ${full_sources} ${CMAKE_CURRENT_SOURCE_DIR}/checker/check_everything.c)
+  foreach(property LINK_LIBRARIES COMPILE_DEFINITIONS COMPILE_OPTIONS C_STANDARD CXX_STANDARD LINKER_LANGUAGE)
+    get_target_property(value ${program} ${property})
+    if(value)
+      set_property(TARGET ${checked} PROPERTY ${property} ${value})
+    endif()
+  endforeach()
+  add_test(NAME ${program}_checked
+           COMMAND ${CMAKE_COMMAND} -DPLAIN=$<TARGET_FILE:${program}> -DCHECKED=$<TARGET_FILE:${checked}>
+                   -P ${CMAKE_CURRENT_SOURCE_DIR}/checker/run_checked.cmake)
+endforeach()

@@ -10,7 +10,11 @@
 
 namespace kmrsim {
 
-inline void instruction_cycles(int dim, int esize, uint32_t out[KMRSIM_NUM_CONFIGS])
+// Calls add(i, cycles) for the configurations i = 0 .. 8 (1 to 256 lanes).
+// A callback rather than an array, so that the statistics add the figures
+// in place, in the loop that computes them.
+template <typename Add>
+inline void for_each_config_cycles(int dim, int esize, Add &&add)
 {
     const kmr_sim_t &s = sim();
     const uint64_t vl = s.regs[REG_VL];
@@ -26,8 +30,14 @@ inline void instruction_cycles(int dim, int esize, uint32_t out[KMRSIM_NUM_CONFI
             c *= rows;
         if (dim == 3)
             c *= mats;
-        out[i] = c;
+        add(i, c);
     }
+}
+
+// The cycles of the current instruction on every configuration.
+inline void instruction_cycles(int dim, int esize, uint32_t out[KMRSIM_NUM_CONFIGS])
+{
+    for_each_config_cycles(dim, esize, [out](int i, uint32_t c) { out[i] = c; });
 }
 
 }  // namespace kmrsim

@@ -31,11 +31,8 @@ bool issuable(vinstr_t instr, bool masked)
 
 void account_cycles(vinstr_t instr, int dim, int esize)
 {
-    uint32_t c[KMRSIM_NUM_CONFIGS];
-    instruction_cycles(dim, esize, c);
     uint32_t *cycles = sim().stats.cycle_count[instr];
-    for (int i = 0; i < KMRSIM_NUM_CONFIGS; ++i)
-        cycles[i] += c[i];
+    for_each_config_cycles(dim, esize, [cycles](int i, uint32_t c) { cycles[i] += c; });
 }
 
 bool count_and_admit(vinstr_t instr)

@@ -67,12 +67,10 @@ void run_entry(int dim, bool acc, bool masked, vinstr_t instr, void *dest, opera
     using VecSrc = std::conditional_t<Form == KMRSIM_FORM_SE, Dst, Src>;
 
     current_issue.op = instr;
-    current_issue.dim = dim;
-    current_issue.form = Form;
+    current_issue.dim = static_cast<uint8_t>(dim);
+    current_issue.form = static_cast<uint8_t>(Form);
     current_issue.masked = masked;
     current_issue.acc = acc;
-    current_issue.mat = 0;
-    current_issue.row = 0;
     if (!issuable(instr, masked))
         return;
 

@@ -187,6 +187,16 @@ struct engine {
         return plan;
     }
 
+    // Shows a row to the tools that are on (kept out of line, so that the
+    // row engine's code is the same as without tools).
+    [[gnu::noinline, gnu::cold]] static void observe(uintptr_t dest, uintptr_t A, uintptr_t B, const instr_ctx<S> &c,
+                                                     const row_ctx &row)
+    {
+        observe_row({dest, int(sizeof(D)), row.L, A, B, int(sizeof(Src)), a_is_vector(c.form),
+                     b_is_vector(c.form) && c.info->reads_b, b_is_vector(c.form) && !c.custom && flag_decides(*c.info),
+                     c.masked, c.acc, row.dest_flags});
+    }
+
     // One row: DMA completion and range checks on every operand, then the
     // lane groups (or the whole row at once), then the accumulated sum.
     static void kmrsim_group_engine(uintptr_t dest, uintptr_t A, uintptr_t B, instr_ctx<S> &c, bool first_row,
@@ -211,9 +221,7 @@ struct engine {
             row.b = steps::view_source(B, prepare_operand(c.mem, B, source_bytes, operand_kind::b), c.mem);
 
         if (observers_active) [[unlikely]]
-            observe_row({dest, int(sizeof(D)), row.L, A, B, int(sizeof(Src)), a_is_vector(c.form),
-                         b_is_vector(c.form) && c.info->reads_b, b_is_vector(c.form) && !c.custom && flag_decides(*c.info),
-                         c.masked, c.acc, row.dest_flags});
+            observe(dest, A, B, c, row);
 
         executor<D, S> &ex = self();
         if (c.plan.direct)

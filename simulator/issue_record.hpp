@@ -15,8 +15,9 @@ struct issue_record {
     const char *entry;   // entry point name ("kmrsim_2D_VVWWS", "kmrsim_setup_mask", ...)
     const void *caller;  // return address of the entry point, in the program
     vinstr_t op;
-    int dim;   // 1, 2 or 3
-    int form;  // kmrsim_form_t
+    // Bytes side by side: an entry point sets all four with one store.
+    uint8_t dim;   // 1, 2 or 3
+    uint8_t form;  // kmrsim_form_t
     bool masked;
     bool acc;
     int32_t mat;  // matrix and row the engine is on

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Vector.hpp"
 #include "kmr_api.h"
 
 namespace {
@@ -84,6 +85,14 @@ TEST_F(DiagnosticsDeathTest, RegisterAndMaskLengthFailuresShowTheNumbers)
     EXPECT_DEATH(sim_dma_to_vector(sp_base() + 65536 - 4, v, 8),
                  "Error: sim_dma_to_vector: scratchpad side at scratchpad\\+0xfffc, 8 bytes is outside the "
                  "scratchpad; called from");
+}
+
+TEST_F(DiagnosticsDeathTest, VectorThatDoesNotFitSaysSoAtOnce)
+{
+    KMR::Vector<int32_t> fits(1000);
+    EXPECT_DEATH(KMR::Vector<int32_t> too_big(20000),
+                 "Error: a vector of 80000 bytes does not fit in the scratchpad \\(61536 bytes free of 65536\\)\n"
+                 ".*Assertion `data!=NULL' failed");
 }
 
 TEST_F(DiagnosticsDeathTest, OutputPrintedBeforeAFailureIsNotLost)

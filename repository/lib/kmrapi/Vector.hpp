@@ -363,6 +363,8 @@ Vector<T, dim>::Vector(int sz, int rows_, int incr2, int mats_, int incr3)
         data = static_cast<T *>(kmr_sp_get());
     } else {
         data = static_cast<T *>(kmr_sp_malloc_nodebug(data_size * sizeof(T)));
+        if (data == nullptr)
+            _internal::report_failed_allocation(data_size * sizeof(T));
     }
     // clang-format off
     KMR_VEC_ASSERT(data!=NULL);  // the report names this expression as written
@@ -409,6 +411,8 @@ Vector<T, dim>::Vector(const Vector &other, clone_or_alias how)
 
     kmr_sp_push();
     data = static_cast<T *>(bytes == 0 ? kmr_sp_get() : kmr_sp_malloc_nodebug(bytes));
+    if (data == nullptr)
+        _internal::report_failed_allocation(bytes);
     // clang-format off
     KMR_VEC_ASSERT(data!=NULL);  // the report names this expression as written
     // clang-format on

@@ -6,6 +6,7 @@
 #include <assert.h>
 
 #include <cstddef>
+#include <cstdio>
 
 #include "kmr_api.h"
 
@@ -17,9 +18,30 @@ extern "C" void __assert_fail(const char *assertion, const char *file, unsigned 
     __attribute__((__noreturn__));
 #endif
 
+namespace KMR {
+namespace _internal {
+// Reports a failed check: standard output is flushed first, so that what the
+// program printed before the failure is not lost with the abort.
+[[noreturn]] inline void vec_assert_fail(const char *expr, const char *file, unsigned int line, const char *function)
+{
+    std::fflush(stdout);
+    __assert_fail(expr, file, line, function);
+}
+
+// A vector's storage does not fit: says how much was asked and how much is
+// free before the check stops the program.
+inline void report_failed_allocation(size_t bytes)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "Error: a vector of %zu bytes does not fit in the scratchpad (%d bytes free of %d)\n", bytes,
+                 kmr_sp_getfree(), kmr_tqm_ptr != nullptr ? kmr_tqm_ptr->scratchpad_size : 0);
+}
+}  // namespace _internal
+}  // namespace KMR
+
 #define KMR_VEC_ASSERT(expr)       \
     ((expr) ? static_cast<void>(0) \
-            : __assert_fail(#expr, __FILE__, static_cast<unsigned int>(__LINE__), __PRETTY_FUNCTION__))
+            : KMR::_internal::vec_assert_fail(#expr, __FILE__, static_cast<unsigned int>(__LINE__), __PRETTY_FUNCTION__))
 
 namespace KMR {
 

@@ -3,11 +3,12 @@
 #   build  a C/C++ toolchain, CMake and make (the libraries and examples)
 #   test   GoogleTest and pkg-config (the test suite and its install checks)
 #   bench  Google Benchmark
+#   fuzz   clang with libFuzzer and the LLVM tools (the fuzz targets, coverage)
 # Without arguments, everything.
 set -euo pipefail
 
 if [ $# -eq 0 ]; then
-    set -- build test bench
+    set -- build test bench fuzz
 fi
 
 packages=()
@@ -16,8 +17,9 @@ for task in "$@"; do
     build) packages+=(cmake make g++) ;;
     test) packages+=(libgtest-dev pkgconf) ;;
     bench) packages+=(libbenchmark-dev) ;;
+    fuzz) packages+=(clang libclang-rt-14-dev llvm) ;;
     *)
-        echo "Error: unknown task '$task' (build, test or bench)" >&2
+        echo "Error: unknown task '$task' (build, test, bench or fuzz)" >&2
         exit 2
         ;;
     esac

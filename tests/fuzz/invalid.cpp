@@ -5,6 +5,7 @@
 // nothing may be counted, the whole simulator state) as they were. Any other
 // end (another signal, a sanitizer report, a silent return, a changed
 // memory) aborts the fuzzer's process, so that libFuzzer reports the input.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -388,8 +389,12 @@ void check_case(const invalid_case &c)
     close(fds[1]);
     std::string err;
     char buf[4096];
+    // The fuzzer's timer interrupts reads and waits (EINTR); stopping the
+    // read early would kill the child with SIGPIPE.
     for (;;) {
         const ssize_t got = read(fds[0], buf, sizeof buf);
+        if (got < 0 && errno == EINTR)
+            continue;
         if (got <= 0)
             break;
         err.append(buf, size_t(got));
@@ -397,6 +402,10 @@ void check_case(const invalid_case &c)
     close(fds[0]);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            std::perror("kmrfuzz: waitpid");
+            std::abort();
+        }
     }
 
     const bool sanitizer = err.find("Sanitizer") != std::string::npos || err.find("runtime error") != std::string::npos;

@@ -519,6 +519,8 @@ void program::instruction()
     }
 
     custom_group = G;
+    if (!dst.in_mask)
+        last_dest_ = dst.off;
     if (verbose())
         std::fprintf(stderr,
                      "kmrfuzz: step %d: %s family %d mode %d opcode %d L %lld R %lld M %lld dest %s%lld A %s%lld "
@@ -591,9 +593,14 @@ void program::dma(bool to_vector)
     last_action_ = to_vector ? "DMA to the scratchpad" : "DMA to the host";
     const size_t size = sp_size();
     const size_t n = std::min<size_t>(r_.below(1025), std::min(size, host_buffer_bytes));
-    uint8_t *const sp_side = sp_base() + r_.below(uint32_t(size - n + 1));
+    int64_t off = r_.below(uint32_t(size - n + 1));
     uint8_t *host_side = host_.data() + r_.below(uint32_t(host_buffer_bytes - n + 1));
     const uint8_t how = r_.u8();
+    // Anywhere, or around the last instruction's destination, so that the
+    // next instructions touch the transfer at its start, end or middle.
+    if (how % 8 == 1)
+        off = std::clamp<int64_t>(last_dest_ + int64_t(r_.u16() % 512) - 256, 0, int64_t(size - n));
+    uint8_t *const sp_side = sp_base() + off;
     if (how % 8 == 0)
         host_side = sp_base() + r_.below(uint32_t(size - n + 1));  // a "host" buffer in the scratchpad
     if (to_vector)

@@ -144,6 +144,7 @@ private:
     std::vector<int64_t> trace_;
     int steps_ = 0;
     int64_t work_ = 0;
+    int64_t last_dest_ = 0;  // scratchpad offset of the last instruction's destination
     int custom_lanes_[KMRSIM_NUM_CUSTOM] = {};
     bool custom_registered_[KMRSIM_NUM_CUSTOM] = {};
     const char *last_action_ = "init";

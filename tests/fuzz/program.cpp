@@ -377,8 +377,15 @@ void program::set_2d()
     if (r_.u8() & 1)
         rows += (1u + r_.u8() % 4u) * 2u * size;
     const uint32_t elem = 1u << (r_.u8() % 3);
-    const uint32_t d2 = stride_value(elem), a2 = stride_value(elem), b2 = stride_value(elem);
-    if (r_.u8() & 1) {
+    const uint32_t d2 = stride_value(elem);
+    uint32_t a2 = stride_value(elem), b2 = stride_value(elem);
+    const uint8_t how = r_.u8();
+    // In place: a source with the destination's stride.
+    if (how & 2)
+        a2 = d2;
+    if (how & 4)
+        b2 = d2;
+    if (how & 1) {
         KMR_SET_VL(KMR_SEL_COUNT, rows, d2);
         KMR_SET_VL(KMR_SEL_STRIDES, a2, b2);
     } else {
@@ -396,8 +403,14 @@ void program::set_3d()
     if (r_.u8() % 16 == 0)
         mats = 0;
     const uint32_t elem = 1u << (r_.u8() % 3);
-    const uint32_t d3 = stride_value(elem), a3 = stride_value(elem), b3 = stride_value(elem);
-    if (r_.u8() & 1) {
+    const uint32_t d3 = stride_value(elem);
+    uint32_t a3 = stride_value(elem), b3 = stride_value(elem);
+    const uint8_t how = r_.u8();
+    if (how & 2)
+        a3 = d3;
+    if (how & 4)
+        b3 = d3;
+    if (how & 1) {
         KMR_SET_VL3D(KMR_SEL_COUNT, mats, d3);
         KMR_SET_VL3D(KMR_SEL_STRIDES, a3, b3);
     } else {

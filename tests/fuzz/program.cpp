@@ -607,15 +607,17 @@ void program::dma(bool to_vector)
     const size_t size = sp_size();
     const size_t n = std::min<size_t>(r_.below(1025), std::min(size, host_buffer_bytes));
     int64_t off = r_.below(uint32_t(size - n + 1));
-    uint8_t *host_side = host_.data() + r_.below(uint32_t(host_buffer_bytes - n + 1));
+    uint8_t *const host_side = host_.data() + r_.below(uint32_t(host_buffer_bytes - n + 1));
     const uint8_t how = r_.u8();
     // Anywhere, or around the last instruction's destination, so that the
     // next instructions touch the transfer at its start, end or middle.
     if (how % 8 == 1)
         off = std::clamp<int64_t>(last_dest_ + int64_t(r_.u16() % 512) - 256, 0, int64_t(size - n));
     uint8_t *const sp_side = sp_base() + off;
-    if (how % 8 == 0)
-        host_side = sp_base() + r_.below(uint32_t(size - n + 1));  // a "host" buffer in the scratchpad
+    // The host side stays in the host buffer: a "host" buffer in the
+    // scratchpad is read or written when the transfer completes, which may
+    // be in the middle of an instruction that writes there, and then shows
+    // how far its write-back has got (which the two paths need not agree on).
     if (to_vector)
         sim_dma_to_vector(sp_side, host_side, n);
     else

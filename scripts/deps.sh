@@ -4,11 +4,12 @@
 #          failure reports use to name source lines (the libraries and examples)
 #   test   GoogleTest and pkg-config (the test suite and its install checks)
 #   bench  Google Benchmark
+#   fuzz   clang with libFuzzer and the LLVM tools (the fuzz targets, coverage)
 # Without arguments, everything.
 set -euo pipefail
 
 if [ $# -eq 0 ]; then
-    set -- build test bench
+    set -- build test bench fuzz
 fi
 
 packages=()
@@ -17,8 +18,9 @@ for task in "$@"; do
     build) packages+=(cmake make g++ libdw-dev) ;;
     test) packages+=(libgtest-dev pkgconf) ;;
     bench) packages+=(libbenchmark-dev) ;;
+    fuzz) packages+=(clang libclang-rt-14-dev llvm) ;;
     *)
-        echo "Error: unknown task '$task' (build, test or bench)" >&2
+        echo "Error: unknown task '$task' (build, test, bench or fuzz)" >&2
         exit 2
         ;;
     esac

@@ -48,8 +48,12 @@ struct lane_group_path {
         S *const enable = w.enable[slot];
 
         const uintptr_t row_group_dest = row.dest + first * sizeof(D);
+        // A custom function gets the destination's values for the whole lane
+        // group: it may enable positions past the row's end, and an entry it
+        // leaves alone writes back what it received (positions outside the
+        // memories read as 0).
         if (c.custom)
-            steps::load_previous(mem, row_group_dest, n, out, out_flag);
+            steps::load_previous(mem, row_group_dest, size_t(G), out, out_flag);
         // A scalar is broadcast again for every group: a custom function may
         // have changed the array.
         if (row.a.values == 0)
@@ -58,6 +62,12 @@ struct lane_group_path {
         // built-in opcode reads its operands where they are.
         typename steps::operands o;
         steps::load_operands(o, mem, *c.info, row.a, row.b, first, n, {w.a, w.a_flag, w.b, w.b_flag, w.zero}, c.custom);
+        if (c.custom && n < size_t(G)) {
+            // Operands past the row's end are 0, not what an earlier lane
+            // group left in the arrays.
+            for (S *arr : {w.a, w.a_flag, w.b, w.b_flag})
+                std::fill(arr + n, arr + G, S(0));
+        }
         steps::enable_from_mask(enable, n, c.masked ? sim().mask_memory + first : nullptr);
         std::fill(enable + n, enable + G, S(0));
 

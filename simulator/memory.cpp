@@ -20,12 +20,10 @@ inline bool in_mask_exemption(const kmr_sim_t &s, uintptr_t p)
     return m != 0 && p >= m && p - m <= static_cast<uint64_t>(static_cast<uint32_t>(s.tqm.max_masked_vector_length));
 }
 
-// One end of an operand range: inside the mask exemption, or within
-// [scratchpad_addr, scratchpad_end] (both ends included).
+// One end of an operand range within [scratchpad_addr, scratchpad_end]
+// (both ends included).
 inline void check_end(const kmr_sim_t &s, uintptr_t p)
 {
-    if (in_mask_exemption(s, p))
-        return;
     KMRSIM_ASSERT(p <= addr(s.tqm.scratchpad_end), "sp_ptr<=sp_end", kVerifyFunc);
     KMRSIM_ASSERT(p >= addr(s.tqm.scratchpad_addr), "sp_ptr>=sp_base", kVerifyFunc);
 }
@@ -47,7 +45,6 @@ void kmrsim::verify_sp_range(const void *sp_ptr, int64_t len)
 {
     const kmr_sim_t &s = kmrsim::sim();
     const uintptr_t start = addr(sp_ptr);
-    check_end(s, start);
     // A range whose end would leave the address space is out of the
     // scratchpad: clamp it to the extreme address so the check fails on the
     // side the range runs off to instead of wrapping into a valid range.
@@ -59,5 +56,10 @@ void kmrsim::verify_sp_range(const void *sp_ptr, int64_t len)
         const uintptr_t back = static_cast<uintptr_t>(-(len + 1)) + 1;
         end = back > start ? 0 : start - back;
     }
+    // Both ends in the same memory: a range from the scratchpad into the
+    // mask memory (or back) would cover whatever lies between the blocks.
+    if (in_mask_exemption(s, start) && in_mask_exemption(s, end))
+        return;
+    check_end(s, start);
     check_end(s, end);
 }

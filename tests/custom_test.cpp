@@ -336,6 +336,39 @@ TEST_F(Custom, EnabledPositionsPastTheRowAreWrittenInsideTheScratchpad)
     EXPECT_EQ(d[4], -1);
 }
 
+// Positions past the row's end that the function enables receive the
+// destination's current values and zero operands, whatever earlier
+// instructions left in the executor's arrays: left alone, they write back
+// what was there.
+static void enable_rest_keep_out(kmrsim_custom_args *x)
+{
+    for (int i = 0; i < G; ++i) {
+        arr(x->valid_out)[i] = 1;
+        arr(x->out_flag)[i] = arr(x->a)[i] | arr(x->b)[i] | arr(x->a_flag)[i] | arr(x->b_flag)[i];
+    }
+}
+
+TEST_F(Custom, PositionsPastTheRowSeeTheDestinationAndZeroOperands)
+{
+    kmrsim_set_custom_instruction(0, 1, 4, copy_a);
+    kmrsim_set_custom_instruction(1, 1, 4, enable_rest_keep_out);
+    int32_t *src = words(0), *d = words(1024);
+    for (int i = 0; i < 8; ++i) {
+        src[i] = 100 + i;
+        put_flag<int32_t>(src, size_t(i), 1);
+        d[i] = -7 - i;
+    }
+    set_vl(4);
+    kmrsim_1D_VVWWS(V_VVWWS, VCUSTOM0, words(2048), src, src);  // fills the arrays of a whole group
+    set_vl(1);
+    kmrsim_1D_VVWWS(V_VVWWS, VCUSTOM1, d, src, src);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(d[i], -7 - i) << i;
+    EXPECT_EQ(flag<int32_t>(d, 0), 100 | 1);  // the row's element: its operands are read
+    for (int i = 1; i < 4; ++i)
+        EXPECT_EQ(flag<int32_t>(d, size_t(i)), 0) << i;
+}
+
 TEST_F(Custom, NarrowDestinationKeepsTheLowBits)
 {
     kmrsim_set_custom_instruction(0, 1, 4, wide_results);

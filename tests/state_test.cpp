@@ -317,6 +317,27 @@ TEST(StateVerifyDeathTest, RejectsRangesOutsideTheScratchpad)
     EXPECT_DEATH(verify_sp_ptr(mask, 1 << 30), "sp_ptr(<=sp_end|>=sp_base)");
 }
 
+// Each end of a range may lie in the scratchpad or in the mask memory, but
+// not one in each: the range would cover whatever the heap put between the
+// blocks (the flag memory among others).
+TEST(StateRangeDeathTest, RangesCannotJoinTheScratchpadAndTheMaskMemory)
+{
+    kmrsim_init(4, 4, 256, 6, 5, 4);
+    uint8_t *const mask = get_the_kmrsim()->mask_memory;
+    uint8_t *const from = sp_end() - 4;
+    const int64_t to_mask = int64_t(reinterpret_cast<uintptr_t>(mask + 8) - reinterpret_cast<uintptr_t>(from));
+    EXPECT_DEATH(kmrsim::verify_sp_range(from, to_mask), "sp_ptr(<=sp_end|>=sp_base)");
+    const int64_t to_sp = int64_t(reinterpret_cast<uintptr_t>(sp_base() + 8) - reinterpret_cast<uintptr_t>(mask));
+    EXPECT_DEATH(kmrsim::verify_sp_range(mask, to_sp), "sp_ptr(<=sp_end|>=sp_base)");
+    // Through an instruction: a byte row from the scratchpad's end into the
+    // mask memory, where the heap placed the mask memory within a row's reach
+    // after the scratchpad (the vector length wraps at twice its size).
+    if (mask > from && to_mask < 2 * 4096) {
+        KMR_SET_VL(KMR_SEL_VL, uint32_t(to_mask), uint32_t(to_mask));
+        EXPECT_DEATH(kmrsim_1D_SEBBS(V_SEBBS, VMOV, from, 0x55, 0), "sp_ptr<=sp_end");
+    }
+}
+
 TEST(StateRangeDeathTest, LongRangesCannotWrapIntoTheScratchpad)
 {
     kmrsim_init(4, 64, 256, 6, 5, 4);

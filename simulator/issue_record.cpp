@@ -101,27 +101,6 @@ void print_call_context(bool warning, const char *what, const void *caller)
     std::fprintf(stderr, "%s%s; called from %s\n", warning ? "Warning: " : "Error: ", what, where);
 }
 
-bool range_passes(uintptr_t a, int64_t len)
-{
-    const kmr_sim_t &s = sim();
-    const uintptr_t m = addr(s.mask_memory);
-    const uint64_t exempt = static_cast<uint32_t>(s.tqm.max_masked_vector_length);
-    auto end_ok = [&](uintptr_t p) {
-        if (m != 0 && p >= m && p - m <= exempt)
-            return true;
-        return p <= addr(s.tqm.scratchpad_end) && p >= addr(s.tqm.scratchpad_addr);
-    };
-    uintptr_t end;
-    if (len >= 0) {
-        const uintptr_t ulen = static_cast<uintptr_t>(len);
-        end = ulen > UINTPTR_MAX - a ? UINTPTR_MAX : a + ulen;
-    } else {
-        const uintptr_t back = static_cast<uintptr_t>(-(len + 1)) + 1;
-        end = back > a ? 0 : a - back;
-    }
-    return end_ok(a) && end_ok(end);
-}
-
 // "operand A at sp+0x1f00, 256 bytes" or "... at host 0x7f..., ..."
 void describe_operand(char *buf, size_t size, const char *name, uintptr_t a, int64_t len)
 {

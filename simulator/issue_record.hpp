@@ -61,7 +61,5 @@ void print_issue_context(bool warning, const char *what);
 void describe_operand(char *buf, size_t size, const char *name, uintptr_t a, int64_t len);
 const char *operand_name(operand_kind kind);
 
-// Whether [a, a + len) passes the scratchpad check of verify_sp_ptr.
-bool range_passes(uintptr_t a, int64_t len);
 
 }  // namespace kmrsim

@@ -51,6 +51,9 @@ int32_t sign_extend_stride(uint32_t value, uint32_t mask);
 // size (DMA requests). Reports with the function text of verify_sp_ptr.
 void verify_sp_range(const void *sp_ptr, int64_t len);
 
+// Whether [a, a + len) passes that check (without stopping the program).
+bool range_passes(uintptr_t a, int64_t len);
+
 // The mnemonic of an opcode ("VADD"); null outside 0 .. MAX_INSTR_VAL.
 const char *opcode_name(int opcode);
 

@@ -41,25 +41,46 @@ void verify_sp_ptr(void *sp_ptr, int len)
     kmrsim::verify_sp_range(sp_ptr, len);
 }
 
+namespace {
+
+// The other end of [start, start + len). A range whose end would leave the
+// address space is out of the scratchpad: it is clamped to the extreme
+// address so the check fails on the side the range runs off to instead of
+// wrapping into a valid range.
+uintptr_t range_end(uintptr_t start, int64_t len)
+{
+    if (len >= 0) {
+        const uintptr_t ulen = static_cast<uintptr_t>(len);
+        return ulen > UINTPTR_MAX - start ? UINTPTR_MAX : start + ulen;
+    }
+    const uintptr_t back = static_cast<uintptr_t>(-(len + 1)) + 1;
+    return back > start ? 0 : start - back;
+}
+
+// Both ends in the mask memory: a range from the scratchpad into the mask
+// memory (or back) would cover whatever lies between the blocks.
+bool mask_range(const kmr_sim_t &s, uintptr_t start, uintptr_t end)
+{
+    return in_mask_exemption(s, start) && in_mask_exemption(s, end);
+}
+
+}  // namespace
+
 void kmrsim::verify_sp_range(const void *sp_ptr, int64_t len)
 {
     const kmr_sim_t &s = kmrsim::sim();
     const uintptr_t start = addr(sp_ptr);
-    // A range whose end would leave the address space is out of the
-    // scratchpad: clamp it to the extreme address so the check fails on the
-    // side the range runs off to instead of wrapping into a valid range.
-    uintptr_t end;
-    if (len >= 0) {
-        const uintptr_t ulen = static_cast<uintptr_t>(len);
-        end = ulen > UINTPTR_MAX - start ? UINTPTR_MAX : start + ulen;
-    } else {
-        const uintptr_t back = static_cast<uintptr_t>(-(len + 1)) + 1;
-        end = back > start ? 0 : start - back;
-    }
-    // Both ends in the same memory: a range from the scratchpad into the
-    // mask memory (or back) would cover whatever lies between the blocks.
-    if (in_mask_exemption(s, start) && in_mask_exemption(s, end))
+    const uintptr_t end = range_end(start, len);
+    if (mask_range(s, start, end))
         return;
     check_end(s, start);
     check_end(s, end);
+}
+
+bool kmrsim::range_passes(uintptr_t start, int64_t len)
+{
+    const kmr_sim_t &s = kmrsim::sim();
+    const uintptr_t end = range_end(start, len);
+    const uintptr_t base = addr(s.tqm.scratchpad_addr), top = addr(s.tqm.scratchpad_end);
+    return mask_range(s, start, end) || (start >= base && start <= top && end >= base && end <= top);
 }

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs on Debian the packages that are missing for the given tasks:
-#   build  a C/C++ toolchain, CMake and make (the libraries and examples)
-#   test   GoogleTest and pkg-config (the test suite and its install checks)
+#   build  a C/C++ toolchain, CMake, make and the JSON library (the libraries
+#          and examples)
+#   test   GoogleTest and pkg-config (the test suite and its install checks),
+#          valgrind (callgrind_annotate reads the call-site profiles) and
+#          Python 3 with matplotlib (tools/kmrsim-plot)
 #   bench  Google Benchmark
 # Without arguments, everything.
 set -euo pipefail
@@ -13,8 +16,8 @@ fi
 packages=()
 for task in "$@"; do
     case "$task" in
-    build) packages+=(cmake make g++) ;;
-    test) packages+=(libgtest-dev pkgconf) ;;
+    build) packages+=(cmake make g++ nlohmann-json3-dev) ;;
+    test) packages+=(libgtest-dev pkgconf valgrind python3 python3-matplotlib) ;;
     bench) packages+=(libbenchmark-dev) ;;
     *)
         echo "Error: unknown task '$task' (build, test or bench)" >&2

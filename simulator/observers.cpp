@@ -2,6 +2,7 @@
 #include "observers.hpp"
 
 #include "issue_record.hpp"
+#include "profile.hpp"
 
 namespace kmrsim {
 
@@ -9,12 +10,12 @@ bool observers_active = false;
 
 void update_observers()
 {
-    observers_active = false;
+    observers_active = call_sites_enabled();
 }
 
 void observe_issue(int esize)
 {
-    (void)esize;
+    profile_call_site(esize);
 }
 
 }  // namespace kmrsim

@@ -83,8 +83,8 @@ extern "C" int kmrsim_print_estimate(FILE *out, int lanes, int bus_bytes)
         return -1;
     if (out == nullptr)
         out = stdout;
-    std::fprintf(out, "ESTIMATE for %d lane%s and a %d-byte DMA bus (bounds of the cycle model):\n", lanes,
-                 lanes == 1 ? "" : "s", bus_bytes);
+    std::fprintf(out, "ESTIMATE for %d lane%s and a DMA bus of %d byte%s (bounds of the cycle model):\n", lanes,
+                 lanes == 1 ? "" : "s", bus_bytes, bus_bytes == 1 ? "" : "s");
     std::fprintf(out, "compute cycles                  = %" PRIu64 "\n", e.compute_cycles);
     std::fprintf(out, "DMA cycles                      = %" PRIu64 "\n", e.dma_cycles);
     std::fprintf(out, "fully overlapped (lower bound)  = %" PRIu64 "\n", e.overlapped_cycles);

@@ -488,7 +488,7 @@ TEST_F(Profile, EstimateBoundsForOneConfiguration)
 
     const std::string printed = written_by([](FILE *f) { EXPECT_EQ(kmrsim_print_estimate(f, 8, 2), 0); });
     std::ostringstream want;
-    want << "ESTIMATE for 8 lanes and a 2-byte DMA bus (bounds of the cycle model):\n"
+    want << "ESTIMATE for 8 lanes and a DMA bus of 2 bytes (bounds of the cycle model):\n"
          << "compute cycles                  = " << e.compute_cycles << "\n"
          << "DMA cycles                      = " << e.dma_cycles << "\n"
          << "fully overlapped (lower bound)  = " << e.overlapped_cycles << "\n"

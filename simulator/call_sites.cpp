@@ -39,19 +39,6 @@ struct site_cost {
 bool enabled = false;
 std::unordered_map<const void *, site_cost> sites;
 
-// Whether a source file is one of the host API's headers (the typed calls,
-// the vector library): a file in a directory that also holds kmr_api.h.
-// Their lines are where the library issues, not where the program asked.
-bool is_api_header(const std::string &file, std::map<std::string, bool> &known)
-{
-    const size_t slash = file.rfind('/');
-    const std::string dir = slash == std::string::npos ? std::string(".") : file.substr(0, slash);
-    auto it = known.find(dir);
-    if (it == known.end())
-        it = known.emplace(dir, access((dir + "/kmr_api.h").c_str(), F_OK) == 0).first;
-    return it->second;
-}
-
 // Where the program issued the instruction: the innermost inlined level
 // outside the host API's headers, else the address's own line.
 struct site_place {
@@ -59,7 +46,7 @@ struct site_place {
     int line = 0;
 };
 
-site_place place_of(const void *address, std::map<std::string, bool> &api_dirs)
+site_place place_of(const void *address)
 {
     source_location loc;
     site_place p;
@@ -73,13 +60,13 @@ site_place place_of(const void *address, std::map<std::string, bool> &api_dirs)
     p.file = loc.file;
     p.line = loc.line;
     p.function = loc.function;
-    for (const inline_frame &f : loc.frames) {
-        if (!f.file.empty() && !is_api_header(f.file, api_dirs)) {
-            p.file = f.file;
-            p.line = f.line;
-            p.function = f.function.empty() ? loc.function : f.function;
-            break;
-        }
+    if (const inline_frame *f = program_frame(loc)) {
+        p.file = f->file;
+        p.line = f->line;
+        // The outermost level is the symbol's function, named in full by
+        // the symbol table.
+        if (f != &loc.frames.back() && !f->function.empty())
+            p.function = f->function;
     }
     if (p.file.empty())
         p.file = "???";
@@ -174,11 +161,10 @@ extern "C" int kmrsim_write_callgrind(FILE *out)
     }
     // Sites by object, file, function and line; sites on one line (several
     // calls, or one call inlined in several places) are added together.
-    std::map<std::string, bool> api_dirs;
     std::map<std::tuple<std::string, std::string, std::string>, std::map<int, site_cost>> places;
     site_cost total;
     for (const auto &[address, cost] : sites) {
-        site_place p = place_of(address, api_dirs);
+        site_place p = place_of(address);
         places[{one_line(p.object), one_line(p.file), one_line(p.function)}][p.line].add(cost);
         total.add(cost);
     }

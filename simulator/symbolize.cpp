@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 
 #if __has_include(<elfutils/libdwfl.h>)
 #include <dwarf.h>
@@ -241,6 +242,23 @@ bool symbolize_dladdr(uintptr_t pc, kmrsim::source_location &out)
 }
 
 }  // namespace
+
+const kmrsim::inline_frame *kmrsim::program_frame(const source_location &loc)
+{
+    static std::map<std::string, bool> api_dirs;  // directory -> holds kmr_api.h
+    for (const inline_frame &f : loc.frames) {
+        if (f.file.empty())
+            continue;
+        const size_t slash = f.file.rfind('/');
+        const std::string dir = slash == std::string::npos ? std::string(".") : f.file.substr(0, slash);
+        auto it = api_dirs.find(dir);
+        if (it == api_dirs.end())
+            it = api_dirs.emplace(dir, access((dir + "/kmr_api.h").c_str(), F_OK) == 0).first;
+        if (!it->second)
+            return &f;
+    }
+    return nullptr;
+}
 
 bool kmrsim::symbolize(const void *return_address, source_location &out)
 {

@@ -29,6 +29,12 @@ struct source_location {
     std::vector<inline_frame> frames;
 };
 
+// The innermost level of loc.frames outside the host API's headers (those
+// in a directory that holds kmr_api.h): the program's own line when the
+// address lies in a typed call or vector-library code inlined into it. Null
+// when there is no such level.
+const inline_frame *program_frame(const source_location &loc);
+
 // Looks up a return address (the instruction after a call): the location
 // reported is that of the call itself. Uses the elfutils library (libdw)
 // when it can be loaded, else the dynamic symbol table. Returns false when

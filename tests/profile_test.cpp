@@ -468,6 +468,27 @@ TEST_F(Profile, CallSitesAreOffByDefaultAndCollectWhenOn)
     EXPECT_TRUE(parse_callgrind(written_by([](FILE *f) { kmrsim_write_callgrind(f); })).lines.empty());
 }
 
+// A typed call is inlined into the program at every optimisation level, so
+// the profile and the failure reports name the program's line, not the
+// typed call's header.
+TEST_F(Profile, TypedCallSitesAreTheProgramsLines)
+{
+    int32_t *a = word(0);
+    kmr_set_vl(4);
+    kmrsim_profile_call_sites(1);
+    const int line = __LINE__ + 1;
+    kmr_VVWWS(VADD, a, a, a);
+    kmr_set_vl(4);  // not a tail call
+    kmrsim_profile_call_sites(0);
+    const callgrind_text c = parse_callgrind(written_by([](FILE *f) { kmrsim_write_callgrind(f); }));
+    ASSERT_EQ(c.lines.size(), 1u);
+    EXPECT_NE(c.lines.begin()->first.find("profile_test.cpp:"), std::string::npos) << c.lines.begin()->first;
+    EXPECT_EQ(c.lines.begin()->second.count(line), 1u);
+
+    const std::string where = "called from .*profile_test\\.cpp:" + std::to_string(__LINE__ + 1);
+    EXPECT_DEATH(kmr_VVWWS(VADD, a, a, reinterpret_cast<int32_t *>(uintptr_t(16))), where);
+}
+
 TEST_F(Profile, EstimateBoundsForOneConfiguration)
 {
     run_workload();

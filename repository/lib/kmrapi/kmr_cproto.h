@@ -67,9 +67,18 @@ extern "C" {
 #define KMR_CPROTO_CAT3_(a, b, c) a##b##c
 #define KMR_CPROTO_CAT5_(a, b, c, d, e) a##b##c##d##e
 
+/* Typed calls are inlined even without optimisation, so that the entry
+ * point is called from the program's own line: failure reports and the
+ * call-site profile name that line, not this header. */
+#if defined(__GNUC__)
+#define KMR_CPROTO_INLINE_ static inline __attribute__((always_inline))
+#else
+#define KMR_CPROTO_INLINE_ static inline
+#endif
+
 /* One typed call: family prefix fp, entry prefix ep, mode letters. */
 #define KMR_CPROTO_DEFINE_(fp, ep, f, sw, dw, sg)                                                                   \
-    static inline void KMR_CPROTO_CAT5_(fp, f, sw, dw, sg)(vinstr_t v_op, KMRSIM_ELEM_##dw##sg * v_out,             \
+    KMR_CPROTO_INLINE_ void KMR_CPROTO_CAT5_(fp, f, sw, dw, sg)(vinstr_t v_op, KMRSIM_ELEM_##dw##sg * v_out,             \
                                                            KMR_CPROTO_PARAMS_##f(KMRSIM_ELEM_##sw##sg))             \
     {                                                                                                               \
         KMR_CPROTO_UNUSED_##f KMR_CPROTO_CAT5_(ep, f, sw, dw, sg)(KMR_CPROTO_CAT3_(V_, f, sw##dw##sg), v_op, v_out, \

@@ -71,7 +71,7 @@ extern "C" {
  * point is called from the program's own line: failure reports and the
  * call-site profile name that line, not this header. */
 #if defined(__GNUC__)
-#define KMR_CPROTO_INLINE_ static inline __attribute__((always_inline))
+#define KMR_CPROTO_INLINE_ __attribute__((always_inline)) static inline
 #else
 #define KMR_CPROTO_INLINE_ static inline
 #endif

@@ -162,6 +162,10 @@ void print_row(FILE *out, size_t name_width, const region_view &r, const uint64_
     for (int op = 0; op < KMRSIM_NUM_OPCODES; ++op)
         instructions += r.stats.instruction_count[op];
     std::string label = std::string(2 * static_cast<size_t>(r.depth), ' ') + r.path;
+    // A name is the program's text: control characters would break the row.
+    for (char &c : label)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
     std::fprintf(out, "%-*s | %7" PRIu64 " | %12" PRIu64 " | %12" PRIu64 " |", static_cast<int>(name_width),
                  label.c_str(), r.entries, instructions, r.stats.dma_bytes);
     for (uint64_t c : cells)

@@ -325,7 +325,7 @@ TEST_F(Profile, OpenRegionsResetAndMisuse)
     EXPECT_EQ(doc["regions"][2]["stats"]["instructions"], 1);
 }
 
-TEST_F(Profile, RegionNamesAreEscapedInJson)
+TEST_F(Profile, RegionNamesAreEscapedInJsonAndTable)
 {
     const char name[] = "quote \" back\\slash\nnew line \xff";
     kmrsim_region_begin(name);
@@ -334,6 +334,10 @@ TEST_F(Profile, RegionNamesAreEscapedInJson)
     const std::string got = doc["regions"][0]["name"];
     EXPECT_EQ(got.substr(0, 28), std::string(name, 28));
     EXPECT_EQ(got.substr(28), "\xEF\xBF\xBD");  // the invalid byte, replaced
+
+    // In the text table the line break does not start a new row.
+    const std::string table = written_by([](FILE *f) { kmrsim_print_regions(f); });
+    EXPECT_NE(table.find("quote \" back\\slash?new line"), std::string::npos) << table;
 }
 
 TEST_F(Profile, RegionTable)

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Installs on Debian the packages that are missing for the given tasks:
-#   build  a C/C++ toolchain, CMake, make, and the elfutils headers that
-#          failure reports use to name source lines (the libraries and examples)
-#   test   GoogleTest and pkg-config (the test suite and its install checks)
+#   build  a C/C++ toolchain, CMake, make, the JSON library and the elfutils
+#          headers that failure reports use to name source lines (the
+#          libraries and examples)
+#   test   GoogleTest and pkg-config (the test suite and its install checks),
+#          valgrind (callgrind_annotate reads the call-site profiles) and
+#          Python 3 with matplotlib (tools/kmrsim-plot)
 #   bench  Google Benchmark
 #   fuzz   clang with libFuzzer and the LLVM tools (the fuzz targets, coverage)
 # Without arguments, everything.
@@ -15,8 +18,8 @@ fi
 packages=()
 for task in "$@"; do
     case "$task" in
-    build) packages+=(cmake make g++ libdw-dev) ;;
-    test) packages+=(libgtest-dev pkgconf) ;;
+    build) packages+=(cmake make g++ libdw-dev nlohmann-json3-dev) ;;
+    test) packages+=(libgtest-dev pkgconf valgrind python3 python3-matplotlib) ;;
     bench) packages+=(libbenchmark-dev) ;;
     fuzz) packages+=(clang libclang-rt-14-dev llvm) ;;
     *)

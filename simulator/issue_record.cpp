@@ -24,6 +24,17 @@ void describe_address(char *buf, size_t size, const void *address)
 {
     source_location loc;
     const bool known = symbolize(address, loc);
+    // A typed call or vector-library code inlined into the program: name
+    // the program's line, not the header's.
+    // (The outermost level is the symbol's function, whose name the symbol
+    // table gives in full.)
+    const inline_frame *f = known ? program_frame(loc) : nullptr;
+    if (f != nullptr && f != &loc.frames.front()) {
+        if (f != &loc.frames.back() && !f->function.empty())
+            loc.function = f->function;
+        loc.file = f->file;
+        loc.line = f->line;
+    }
     const unsigned long long a = reinterpret_cast<uintptr_t>(address);
     if (known && !loc.function.empty() && !loc.file.empty())
         std::snprintf(buf, size, "%s (%s:%d) [0x%llx]", loc.function.c_str(), loc.file.c_str(), loc.line, a);

@@ -2,6 +2,7 @@
 #include "observers.hpp"
 
 #include "kmr_diag.h"
+#include "profile.hpp"
 #include "tools.hpp"
 
 namespace kmrsim {
@@ -10,13 +11,15 @@ bool observers_active = false;
 
 void update_observers()
 {
-    observers_active = trace_config.out != nullptr || check_config != 0;
+    observers_active = trace_config.out != nullptr || check_config != 0 || call_sites_enabled();
 }
 
 void observe_issue(int esize, const void *dest, const void *A, const void *B)
 {
     if (trace_config.on(KMRSIM_TRACE_INSTRUCTIONS))
         trace_issue(esize, dest, A, B);
+    if (call_sites_enabled())
+        profile_call_site(esize);
 }
 
 void observe_row(const row_access &r)

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "kmrsim.hpp"
+#include "profile.hpp"
 
 namespace {
 
@@ -166,11 +167,14 @@ extern "C" kmrsim_stats_t kmrsim_get_stats(void)
     return kmrsim::sim().stats;
 }
 
-// Clears the counters only; the DMA mode and the warnings switch live
-// outside the record and keep their values.
+// Clears the counters, the regions' totals (open regions count on from
+// zero) and the call-site profile; the DMA mode, the warnings switch and the
+// profile switch keep their values.
 extern "C" void kmrsim_reset_stats(void)
 {
     kmrsim::sim().stats = kmrsim_stats_t{};
+    kmrsim::reset_regions();
+    kmrsim::reset_call_sites();
 }
 
 extern "C" void kmrsim_enable_warnings(void)

@@ -10,8 +10,10 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 
 #if __has_include(<elfutils/libdwfl.h>)
+#include <dwarf.h>
 #include <elfutils/libdwfl.h>
 #define KMRSIM_HAVE_LIBDWFL 1
 #else
@@ -45,6 +47,18 @@ struct dwfl_api {
     decltype(&::dwfl_module_getsrc) getsrc;
     decltype(&::dwfl_lineinfo) lineinfo;
     decltype(&::dwfl_module_info) module_info;
+    // For the chain of inlined functions (optional: without them the
+    // chain stays empty).
+    decltype(&::dwfl_module_addrdie) addrdie;
+    decltype(&::dwarf_getscopes) getscopes;
+    decltype(&::dwarf_getscopes_die) getscopes_die;
+    decltype(&::dwarf_tag) tag;
+    decltype(&::dwarf_attr_integrate) attr_integrate;
+    decltype(&::dwarf_formstring) formstring;
+    decltype(&::dwarf_formudata) formudata;
+    decltype(&::dwarf_getsrcfiles) getsrcfiles;
+    decltype(&::dwarf_filesrc) filesrc;
+    bool have_scopes = false;
     Dwfl_Callbacks callbacks;
     Dwfl *session = nullptr;
     bool loaded = false;
@@ -84,6 +98,12 @@ dwfl_api *load_dwfl()
                     resolve(lib, "dwfl_standard_find_debuginfo", find_debuginfo);
     if (!ok)
         return nullptr;
+    api.have_scopes =
+        resolve(lib, "dwfl_module_addrdie", api.addrdie) && resolve(lib, "dwarf_getscopes", api.getscopes) &&
+        resolve(lib, "dwarf_getscopes_die", api.getscopes_die) && resolve(lib, "dwarf_tag", api.tag) &&
+        resolve(lib, "dwarf_attr_integrate", api.attr_integrate) && resolve(lib, "dwarf_formstring", api.formstring) &&
+        resolve(lib, "dwarf_formudata", api.formudata) &&
+        resolve(lib, "dwarf_getsrcfiles", api.getsrcfiles) && resolve(lib, "dwarf_filesrc", api.filesrc);
     api.callbacks = {};
     api.callbacks.find_elf = find_elf;
     api.callbacks.find_debuginfo = find_debuginfo;
@@ -108,6 +128,73 @@ Dwfl *session(dwfl_api &api, bool refresh)
         api.session = nullptr;
     }
     return api.session;
+}
+
+// The name of a function scope (an out-of-line or an inlined instance):
+// the demangled linkage name when there is one, else the plain name.
+std::string scope_function(dwfl_api &api, Dwarf_Die *die)
+{
+    Dwarf_Attribute attr;
+    if (Dwarf_Attribute *a = api.attr_integrate(die, DW_AT_linkage_name, &attr))
+        if (const char *s = api.formstring(a))
+            return demangle(s);
+    if (Dwarf_Attribute *a = api.attr_integrate(die, DW_AT_name, &attr))
+        if (const char *s = api.formstring(a))
+            return s;
+    return {};
+}
+
+// Fills out.frames from the scopes around pc: each inlined instance's call
+// line is the line being executed in the function around it.
+void inline_chain(dwfl_api &api, Dwfl_Module *mod, uintptr_t pc, kmrsim::source_location &out)
+{
+    Dwarf_Addr bias = 0;
+    Dwarf_Die *cu = api.addrdie(mod, pc, &bias);
+    if (cu == nullptr)
+        return;
+    // The scopes around pc go from an inlined instance on to the scopes of
+    // its abstract definition; the scopes that hold the instance itself,
+    // up to the function it was inlined into, come from the instance's DIE.
+    Dwarf_Die *around = nullptr;
+    const int n_around = api.getscopes(cu, pc - bias, &around);
+    if (n_around <= 0)
+        return;
+    int first = 0;
+    while (first < n_around && api.tag(&around[first]) != DW_TAG_inlined_subroutine &&
+           api.tag(&around[first]) != DW_TAG_subprogram)
+        ++first;
+    Dwarf_Die *scopes = nullptr;
+    const int n = first < n_around ? api.getscopes_die(&around[first], &scopes) : -1;
+    std::free(around);
+    if (n <= 0)
+        return;
+    Dwarf_Files *files = nullptr;
+    size_t nfiles = 0;
+    if (api.getsrcfiles(cu, &files, &nfiles) != 0)
+        files = nullptr;
+    std::string file = out.file;
+    int line = out.line;
+    for (int i = 0; i < n; ++i) {
+        const int tag = api.tag(&scopes[i]);
+        if (tag != DW_TAG_inlined_subroutine && tag != DW_TAG_subprogram)
+            continue;
+        out.frames.push_back({scope_function(api, &scopes[i]), file, line});
+        if (tag == DW_TAG_subprogram)
+            break;
+        // The call of this inlined instance, in the function around it.
+        Dwarf_Attribute attr;
+        Dwarf_Word call_file = 0, call_line = 0;
+        Dwarf_Attribute *f = api.attr_integrate(&scopes[i], DW_AT_call_file, &attr);
+        const bool has_file = f != nullptr && api.formudata(f, &call_file) == 0;
+        Dwarf_Attribute *l = api.attr_integrate(&scopes[i], DW_AT_call_line, &attr);
+        const bool has_line = l != nullptr && api.formudata(l, &call_line) == 0;
+        const char *name = has_file && files != nullptr && call_file < nfiles
+                               ? api.filesrc(files, call_file, nullptr, nullptr)
+                               : nullptr;
+        file = name != nullptr ? name : "";
+        line = has_line ? static_cast<int>(call_line) : 0;
+    }
+    std::free(scopes);
 }
 
 bool symbolize_dwfl(uintptr_t pc, kmrsim::source_location &out)
@@ -135,6 +222,8 @@ bool symbolize_dwfl(uintptr_t pc, kmrsim::source_location &out)
             out.line = lineno;
         }
     }
+    if (api->have_scopes)
+        inline_chain(*api, mod, pc, out);
     return true;
 }
 
@@ -153,6 +242,23 @@ bool symbolize_dladdr(uintptr_t pc, kmrsim::source_location &out)
 }
 
 }  // namespace
+
+const kmrsim::inline_frame *kmrsim::program_frame(const source_location &loc)
+{
+    static std::map<std::string, bool> api_dirs;  // directory -> holds kmr_api.h
+    for (const inline_frame &f : loc.frames) {
+        if (f.file.empty())
+            continue;
+        const size_t slash = f.file.rfind('/');
+        const std::string dir = slash == std::string::npos ? std::string(".") : f.file.substr(0, slash);
+        auto it = api_dirs.find(dir);
+        if (it == api_dirs.end())
+            it = api_dirs.emplace(dir, access((dir + "/kmr_api.h").c_str(), F_OK) == 0).first;
+        if (!it->second)
+            return &f;
+    }
+    return nullptr;
+}
 
 bool kmrsim::symbolize(const void *return_address, source_location &out)
 {

@@ -14,6 +14,7 @@
 #include "kmr_lib_common.h"
 #include "kmr_lib_sim.h"
 #include "kmr_macros.h"
+#include "kmr_profile.h"
 #include "kmr_sim.h"
 #include "kmr_types.h"
 

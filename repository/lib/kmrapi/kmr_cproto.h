@@ -67,11 +67,11 @@ extern "C" {
 #define KMR_CPROTO_CAT3_(a, b, c) a##b##c
 #define KMR_CPROTO_CAT5_(a, b, c, d, e) a##b##c##d##e
 
-/* Typed calls are always inlined, also without optimisation: the entry
- * point is then called from the program's own line, which failure reports,
- * traces and profiles name as the call site. */
+/* Typed calls are inlined even without optimisation, so that the entry
+ * point is called from the program's own line: failure reports and the
+ * call-site profile name that line, not this header. */
 #if defined(__GNUC__)
-#define KMR_CPROTO_INLINE_ static inline __attribute__((__always_inline__))
+#define KMR_CPROTO_INLINE_ __attribute__((always_inline)) static inline
 #else
 #define KMR_CPROTO_INLINE_ static inline
 #endif

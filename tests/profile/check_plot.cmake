@@ -1,0 +1,85 @@
+# Runs the profiled kernel for its statistics JSON, draws it with
+# tools/kmrsim-plot as PNG and as SVG, and checks the series the tool
+# plotted (its --data file) against the JSON.
+#   PROGRAM     the kernel (writes the JSON to its second argument)
+#   PLOT        tools/kmrsim-plot
+#   WORK_DIR    where the files go
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/run_step.cmake)
+
+file(MAKE_DIRECTORY ${WORK_DIR})
+set(stats ${WORK_DIR}/hot_kernel.json)
+set(data ${WORK_DIR}/series.json)
+file(REMOVE ${WORK_DIR}/plot.png ${WORK_DIR}/plot.svg ${data})
+run_step("the profiled kernel" ${PROGRAM} ${WORK_DIR}/callgrind.out ${stats})
+run_step("kmrsim-plot (PNG)" ${PLOT} ${stats} -o ${WORK_DIR}/plot.png --data ${data})
+run_step("kmrsim-plot (SVG)" ${PLOT} ${stats} -o ${WORK_DIR}/plot.svg --title hot_kernel)
+
+file(READ ${WORK_DIR}/plot.png png_head LIMIT 8 HEX)
+if(NOT png_head STREQUAL "89504e470d0a1a0a")
+  message(FATAL_ERROR "plot.png is not a PNG file (starts with ${png_head})")
+endif()
+file(READ ${WORK_DIR}/plot.svg svg)
+if(NOT svg MATCHES "<svg" OR NOT svg MATCHES "hot_kernel")
+  message(FATAL_ERROR "plot.svg is not an SVG picture with the title")
+endif()
+
+file(READ ${stats} doc)
+file(READ ${data} plotted)
+
+# expect_series(PANEL LABEL JSON_ARRAY): the curve's y values are the array,
+# its x values 1, 2, 4, ... 256.
+function(expect_series panel label want)
+  string(JSON got ERROR_VARIABLE missing GET "${plotted}" ${panel} ${label} y)
+  if(missing)
+    message(FATAL_ERROR "no curve '${label}' in ${panel}: ${missing}")
+  endif()
+  string(JSON x GET "${plotted}" ${panel} ${label} x)
+  string(REGEX REPLACE "[ \n]" "" got "${got}")
+  string(REGEX REPLACE "[ \n]" "" want "${want}")
+  string(REGEX REPLACE "[ \n]" "" x "${x}")
+  if(NOT got STREQUAL want)
+    message(FATAL_ERROR "${panel} '${label}': plotted ${got}, the statistics say ${want}")
+  endif()
+  if(NOT x STREQUAL "[1,2,4,8,16,32,64,128,256]")
+    message(FATAL_ERROR "${panel} '${label}': x values ${x}")
+  endif()
+endfunction()
+
+string(JSON run_cycles GET "${doc}" stats cycles)
+string(JSON run_dma GET "${doc}" stats dma cycles)
+expect_series(cycles_by_region "whole run" "${run_cycles}")
+expect_series(dma_cycles "whole run" "${run_dma}")
+
+string(JSON region_count LENGTH "${doc}" regions)
+if(NOT region_count EQUAL 4)
+  message(FATAL_ERROR "the kernel has 4 regions, the JSON ${region_count}")
+endif()
+math(EXPR last "${region_count} - 1")
+foreach(i RANGE ${last})
+  string(JSON path GET "${doc}" regions ${i} path)
+  string(JSON cycles GET "${doc}" regions ${i} stats cycles)
+  string(JSON dma GET "${doc}" regions ${i} stats dma cycles)
+  expect_series(cycles_by_region "${path}" "${cycles}")
+  expect_series(dma_cycles "${path}" "${dma}")
+endforeach()
+
+# The opcodes the kernel issues, and only those, each with its cycles; the
+# hottest is the 2D VADD: 8 passes of 16 rows of 63 words.
+string(JSON opcode_curves LENGTH "${plotted}" cycles_by_opcode)
+if(NOT opcode_curves EQUAL 3)
+  message(FATAL_ERROR "3 opcodes are issued, ${opcode_curves} curves are drawn:\n${plotted}")
+endif()
+string(JSON opcodes LENGTH "${doc}" stats opcodes)
+math(EXPR last "${opcodes} - 1")
+foreach(i RANGE ${last})
+  string(JSON name GET "${doc}" stats opcodes ${i} name)
+  if(name MATCHES "^(VADD|VSHR|VAND)$")
+    string(JSON cycles GET "${doc}" stats opcodes ${i} cycles)
+    expect_series(cycles_by_opcode ${name} "${cycles}")
+  endif()
+endforeach()
+string(JSON vadd_one_lane GET "${plotted}" cycles_by_opcode VADD y 0)
+if(NOT vadd_one_lane EQUAL 8064)
+  message(FATAL_ERROR "VADD on one lane: ${vadd_one_lane} cycles plotted, 8064 expected")
+endif()
+message(STATUS "plots and series agree with the statistics")

@@ -66,7 +66,7 @@ void run_entry(int dim, bool acc, bool masked, vinstr_t instr, void *dest, opera
     using S = std::conditional_t<Form == KMRSIM_FORM_SE, Dst, Wide>;
     using VecSrc = std::conditional_t<Form == KMRSIM_FORM_SE, Dst, Src>;
 
-    current_issue.op = instr;
+    current_issue.op = static_cast<int>(instr);
     current_issue.dim = static_cast<uint8_t>(dim);
     current_issue.form = static_cast<uint8_t>(Form);
     current_issue.masked = masked;

@@ -78,7 +78,7 @@ void print_issue_context(bool warning, const char *what)
     const char *name = opcode_name(r.op);
     char unknown[24];
     if (name == nullptr) {
-        std::snprintf(unknown, sizeof unknown, "opcode %d", static_cast<int>(r.op));
+        std::snprintf(unknown, sizeof unknown, "opcode %d", r.op);
         name = unknown;
     }
     line.add("%s%s: %s (%s)", warning ? "Warning: " : "Error: ", what, name, r.entry != nullptr ? r.entry : "?");

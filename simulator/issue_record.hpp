@@ -14,7 +14,7 @@ namespace kmrsim {
 struct issue_record {
     const char *entry;   // entry point name ("kmrsim_2D_VVWWS", "kmrsim_setup_mask", ...)
     const void *caller;  // return address of the entry point, in the program
-    vinstr_t op;
+    int op;  // the opcode as passed, which may be outside vinstr_t
     // Bytes side by side: an entry point sets all four with one store.
     uint8_t dim;   // 1, 2 or 3
     uint8_t form;  // kmrsim_form_t

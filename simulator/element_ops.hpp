@@ -97,8 +97,10 @@ constexpr T wrap_sub(T a, T b)
 template <typename T>
 constexpr bool add_flag(T a, T b, T r)
 {
+    using U = typename elem_traits<T>::U;
+    // r's sign differs from both a's and b's (so theirs agree): one mask.
     if constexpr (elem_traits<T>::is_signed)
-        return sign(a) == sign(b) && sign(r) != sign(a);
+        return sign(static_cast<T>((static_cast<U>(a) ^ static_cast<U>(r)) & (static_cast<U>(b) ^ static_cast<U>(r))));
     else
         return r < a;
 }
@@ -107,8 +109,10 @@ constexpr bool add_flag(T a, T b, T r)
 template <typename T>
 constexpr bool sub_flag(T a, T b, T r)
 {
+    using U = typename elem_traits<T>::U;
+    // a's sign differs from both b's and r's: one mask.
     if constexpr (elem_traits<T>::is_signed)
-        return sign(a) != sign(b) && sign(r) != sign(a);
+        return sign(static_cast<T>((static_cast<U>(a) ^ static_cast<U>(b)) & (static_cast<U>(a) ^ static_cast<U>(r))));
     else
         return a < b;
 }

@@ -105,6 +105,7 @@ struct engine {
 
         self().ws.ensure(static_cast<size_t>(c.G));
         c.plan = make_plan(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c);
+        plan_dma(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c);
 
         for (int32_t m = 0; m < M; ++m) {
             current_issue.mat = m;
@@ -132,7 +133,8 @@ struct engine {
     // the mask) must be unable to see a result of the same instruction at a
     // position the pipeline would not show it: disjoint from the destination
     // over all rows, or, in a one-row instruction, in one of the relations of
-    // classify_source that has a whole-row equivalent.
+    // classify_source that has a whole-row equivalent, or, in a
+    // two-dimensional instruction, in a relation of classify_rows.
     static row_plan make_plan(uintptr_t dest, uintptr_t A, uintptr_t B, int32_t d2, int32_t d3, int32_t a2, int32_t a3,
                               int32_t b2, int32_t b3, int32_t R, int32_t M, const instr_ctx<S> &c)
     {
@@ -180,10 +182,51 @@ struct engine {
             span os;
             return operand_span(base, s2, s3, R, M, L * int64_t(elem), os) && !spans_overlap(ds, os);
         };
-        if ((reads_a && !independent(A, a2, a3, sizeof(Src))) || (reads_b && !independent(B, b2, b3, sizeof(Src))) ||
+        // A source that meets the destination in a two-dimensional
+        // instruction may still have a row-by-row equivalent (classify_rows).
+        auto access = [&](uintptr_t base, int32_t s2, int32_t s3, size_t elem) {
+            if (independent(base, s2, s3, elem))
+                return source_access::live;
+            if (M != 1 || !rows_apart)
+                return source_access::pipeline;
+            return classify_rows(base, s2, elem, dest, d2, sizeof(D), L, R, c.G, plan.chunk_limit);
+        };
+        if (reads_a)
+            plan.a = access(A, a2, a3, sizeof(Src));
+        if (reads_b)
+            plan.b = access(B, b2, b3, sizeof(Src));
+        if (plan.a == source_access::pipeline || plan.b == source_access::pipeline ||
             (c.masked && !independent(mask, 0, 0, 1)))
             return row_plan{};
         return plan;
+    }
+
+    // Decides per operand whether its rows need the DMA completion call. With
+    // an empty queue none does; otherwise one look at the pending transfers
+    // over the operand's span in all rows replaces a search per row. A custom
+    // function runs the user's code between rows, so its instructions ask in
+    // every row.
+    static void plan_dma(uintptr_t dest, uintptr_t A, uintptr_t B, int32_t d2, int32_t d3, int32_t a2, int32_t a3,
+                         int32_t b2, int32_t b3, int32_t R, int32_t M, instr_ctx<S> &c)
+    {
+        const kmr_sim_t &s = sim();
+        c.dma_dest = c.dma_a = c.dma_b = true;
+        if (s.dma_queue == nullptr && s.dma_until_hook == &_internal_do_dma_until) {
+            c.dma_dest = c.dma_a = c.dma_b = false;
+            return;
+        }
+        if (c.custom || s.dma_until_hook != &_internal_do_dma_until)
+            return;
+        const int64_t L = c.masked ? s.mask_length : static_cast<int32_t>(s.regs[REG_VL]);
+        auto needed = [&](uintptr_t base, int32_t s2, int32_t s3, int64_t row_bytes) {
+            span sp;
+            return !operand_span(base, s2, s3, R, M, row_bytes, sp) || dma_needed(sp.lo, sp.hi);
+        };
+        c.dma_dest = needed(dest, d2, d3, c.acc ? int64_t(sizeof(D)) : L * int64_t(sizeof(D)));
+        if (a_is_vector(c.form))
+            c.dma_a = needed(A, a2, a3, L * int64_t(sizeof(Src)));
+        if (b_is_vector(c.form) && c.info->b_range_checked)
+            c.dma_b = needed(B, b2, b3, L * int64_t(sizeof(Src)));
     }
 
     // One row: DMA completion and range checks on every operand, then the
@@ -199,15 +242,15 @@ struct engine {
         row.L = c.masked ? s.mask_length : static_cast<int32_t>(s.regs[REG_VL]);
         row.first_row = first_row;
         row.last_row = last_row;
-        row.dest_flags = !mask_memory_contains(ptr(dest));
+        row.dest_flags = !c.mem.mask_holds(dest, 1);
 
         const int64_t source_bytes = int64_t(row.L) * int64_t(sizeof(Src));
         prepare_operand(c.mem, dest, c.acc ? int64_t(sizeof(D)) : int64_t(row.L) * int64_t(sizeof(D)),
-                        operand_kind::dest);
+                        operand_kind::dest, c.dma_dest);
         if (a_is_vector(c.form))
-            row.a = steps::view_source(A, prepare_operand(c.mem, A, source_bytes, operand_kind::a), c.mem);
+            row.a = steps::view_source(A, prepare_operand(c.mem, A, source_bytes, operand_kind::a, c.dma_a), c.mem);
         if (b_is_vector(c.form) && c.info->b_range_checked)
-            row.b = steps::view_source(B, prepare_operand(c.mem, B, source_bytes, operand_kind::b), c.mem);
+            row.b = steps::view_source(B, prepare_operand(c.mem, B, source_bytes, operand_kind::b, c.dma_b), c.mem);
 
         executor<D, S> &ex = self();
         if (c.plan.direct)

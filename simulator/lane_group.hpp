@@ -79,7 +79,7 @@ struct lane_group_path {
         if constexpr (sizeof(D) < sizeof(S))
             steps::narrow(c.op, size_t(G), out, out);
         w.all_enabled[slot] = !c.custom && !c.masked && !c.info->conditional && valid == G;
-        w.write_flags[slot] = group_dest == row_group_dest ? row.dest_flags : !mask_memory_contains(ptr(group_dest));
+        w.write_flags[slot] = group_dest == row_group_dest ? row.dest_flags : !mem.mask_holds(group_dest, 1);
         ex.rb.put(stage{out, out_flag, static_cast<D *>(ptr(group_dest)), enable});
         while (ex.rb.full() || (end && !ex.rb.empty())) {
             const int oldest = ex.rb.oldest_slot();

@@ -139,8 +139,12 @@ struct engine {
                               int32_t b2, int32_t b3, int32_t R, int32_t M, const instr_ctx<S> &c)
     {
         row_plan plan;
-        if (!whole_row_path_enabled || c.custom)
+        if (!whole_row_path_enabled)
             return plan;
+        if (c.custom) {
+            plan_custom_batches(plan, dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c);
+            return plan;
+        }
         plan.direct = true;
         if (c.acc)
             return plan;
@@ -199,6 +203,57 @@ struct engine {
             (c.masked && !independent(mask, 0, 0, 1)))
             return row_plan{};
         return plan;
+    }
+
+    // Custom functions are called once per lane group, in order, always; what
+    // may change is when their operands are read. A batch of lane groups may
+    // be loaded at once when nothing the instruction writes can meet what a
+    // later lane group reads: accumulating rows write nothing before their
+    // end (and batches never cross rows); otherwise the destination rows must
+    // lie apart from one another (each lane group's previous results are its
+    // own) and every source and the mask must miss the destination, or be
+    // the destination itself, row for row. Lane groups that write elsewhere
+    // are checked against `reads` as they run (lane_group_path).
+    static void plan_custom_batches(row_plan &plan, uintptr_t dest, uintptr_t A, uintptr_t B, int32_t d2, int32_t d3,
+                                    int32_t a2, int32_t a3, int32_t b2, int32_t b3, int32_t R, int32_t M,
+                                    const instr_ctx<S> &c)
+    {
+        const kmr_sim_t &s = sim();
+        const int64_t L = c.masked ? s.mask_length : static_cast<int32_t>(s.regs[REG_VL]);
+        const int64_t dest_row_bytes = L * int64_t(sizeof(D));
+        const int64_t source_row_bytes = L * int64_t(sizeof(Src));
+        span ds, as, bs;
+        const bool reads_a = a_is_vector(c.form), reads_b = b_is_vector(c.form);
+        if (!operand_span(dest, d2, d3, R, M, dest_row_bytes, ds) ||
+            (reads_a && !operand_span(A, a2, a3, R, M, source_row_bytes, as)) ||
+            (reads_b && !operand_span(B, b2, b3, R, M, source_row_bytes, bs)))
+            return;
+        const uintptr_t mask = addr(s.mask_memory);
+        const span ms{mask, mask + uintptr_t(std::max<int64_t>(L, 0))};
+        plan.reads = ds;
+        auto include = [&](const span &x) {
+            plan.reads.lo = std::min(plan.reads.lo, x.lo);
+            plan.reads.hi = std::max(plan.reads.hi, x.hi);
+        };
+        if (reads_a)
+            include(as);
+        if (reads_b)
+            include(bs);
+        if (c.masked)
+            include(ms);
+        if (c.acc) {
+            plan.batch_custom = true;
+            return;
+        }
+        const int64_t step2 = d2 < 0 ? -int64_t(d2) : int64_t(d2);
+        const int64_t step3 = d3 < 0 ? -int64_t(d3) : int64_t(d3);
+        const bool rows_apart =
+            (R == 1 || step2 >= dest_row_bytes) && (M == 1 || step3 >= step2 * (R - 1) + dest_row_bytes);
+        auto own_or_apart = [&](uintptr_t base, int32_t s2, int32_t s3, const span &os) {
+            return (base == dest && s2 == d2 && s3 == d3 && sizeof(Src) == sizeof(D)) || !spans_overlap(ds, os);
+        };
+        plan.batch_custom = rows_apart && (!reads_a || own_or_apart(A, a2, a3, as)) &&
+                            (!reads_b || own_or_apart(B, b2, b3, bs)) && (!c.masked || !spans_overlap(ds, ms));
     }
 
     // Decides per operand whether its rows need the DMA completion call. With

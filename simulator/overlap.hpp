@@ -59,6 +59,12 @@ struct row_plan {
     source_access b = source_access::live;
     source_access mask = source_access::live;
     size_t chunk_limit = SIZE_MAX;  // most elements per chunk
+    // Custom instructions: the operands of many lane groups may be loaded at
+    // once (no source, mask or destination element can be written by the
+    // instruction before its lane group reads it), as long as no lane group
+    // is redirected into `reads`, the bytes all operands cover.
+    bool batch_custom = false;
+    span reads;
 };
 
 inline source_access classify_source(uintptr_t src, size_t src_size, uintptr_t dest, size_t dest_size, int64_t L, int G,

@@ -578,16 +578,14 @@ KMRSIM_ALWAYS_INLINE void op_loop_body(size_t n, const T *a, const T *a_flag, co
 }
 
 template <int Op, typename T, bool AllEnabled>
-    requires(AllEnabled)
-void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag, T *out, T *out_flag, T *en,
-             unsigned frac)
+requires(AllEnabled) void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag, T *out,
+                                  T *out_flag, T *en, unsigned frac)
 {
     op_loop_body<Op, T, true>(n, a, a_flag, b, b_flag, out, out_flag, en, frac);
 }
 template <int Op, typename T, bool AllEnabled>
-    requires(!AllEnabled)
-void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag, T *__restrict out,
-             T *__restrict out_flag, T *__restrict en, unsigned frac)
+requires(!AllEnabled) void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag,
+                                   T *__restrict out, T *__restrict out_flag, T *__restrict en, unsigned frac)
 {
     op_loop_body<Op, T, false>(n, a, a_flag, b, b_flag, out, out_flag, en, frac);
 }

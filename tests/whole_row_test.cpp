@@ -349,3 +349,31 @@ TEST(ClassifyRows, RowRelationsTheWholeRowPathCanHonour)
     // Negative pitches: the previous row lies above.
     EXPECT_EQ(rows(256, -256, 4, -256, 64, 64), live);
 }
+
+// VMOV rows that are moves (every element reads the old source): values
+// and flags, with flags other than 0 and 1 in the source, at every distance
+// and at odd byte addresses, against the pipeline.
+TEST_F(WholeRow, MovesAgreeWithThePipeline)
+{
+    const shape moves[] = {SHAPE_VV(1D_, VVWWS, 4, 4, 1, false), SHAPE_VV(1D_, VVHHU, 2, 2, 1, false),
+                           SHAPE_VV(1D_, VVBBS, 1, 1, 1, false), SHAPE_VV(2D_, VVWWS, 4, 4, 2, false)};
+    for (int lanes : {1, 4}) {
+        init_lanes(lanes);
+        for (const shape &s : moves) {
+            for (int k = -40; k <= 40; ++k) {
+                const int L = pick(1, 64);
+                const int64_t a = base + (pick(0, 4) == 0 ? 1 : 0);
+                const int64_t d = a + int64_t(k) * s.dst_size;
+                set_2d(3, (L + 2) * s.dst_size, (L + 2) * s.src_size, 0);
+                randomise();
+                for (int64_t i = base - 512; i < base + 512; ++i)
+                    state().flag_memory[i] = static_cast<uint8_t>(pick(0, 2) == 0 ? pick(2, 255) : 0);
+                set_vl(uint32_t(L));
+                compare(describe(s, VMOV, lanes, L, a, a, d),
+                        [&] { s.issue(VMOV, sp(size_t(d)), sp(size_t(a)), 0, sp(size_t(a))); });
+                if (testing::Test::HasFatalFailure())
+                    return;
+            }
+        }
+    }
+}

@@ -542,7 +542,7 @@ void mix_group(kmrsim_custom_args *x, int redirect_bytes, bool enable_all)
       *bf = static_cast<T *>(x->b_flag), *out = static_cast<T *>(x->out), *of = static_cast<T *>(x->out_flag),
       *en = static_cast<T *>(x->valid_out);
     for (int i = 0; i < g; ++i) {
-        out[i] = static_cast<T>(a[i] * 3 + b[i] + out[i] + (x->start ? 1 : 0));
+        out[i] = static_cast<T>(uint32_t(a[i]) * 3u + uint32_t(b[i]) + uint32_t(out[i]) + (x->start ? 1u : 0u));
         of[i] = static_cast<T>((af[i] ^ bf[i]) & 1);
         if (enable_all)
             en[i] = static_cast<T>(-1);

@@ -2,9 +2,15 @@
 // binary, a plain native loop that computes the same values and flags; the
 // table at the end gives nanoseconds per element for both and their ratio.
 #include <benchmark/benchmark.h>
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#define KMRSIM_BENCH_CALLGRIND 1
+#endif
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -30,6 +36,7 @@ namespace {
 struct bench_case {
     std::string name;
     int64_t elements;                // elements per iteration
+    bool kernel = false;             // a worked kernel: report instructions per second
     std::function<void()> setup;     // puts the simulator in the case's state
     std::function<void()> simulate;  // one iteration on the simulator
     std::function<void()> native;    // the same work as a plain loop
@@ -132,9 +139,19 @@ sim_arrays sim_setup(int lanes, uint32_t vl)
 sim_arrays arrays;  // of the case being run
 
 void add(std::string name, int64_t elements, std::function<void()> setup, std::function<void()> simulate,
-         std::function<void()> native)
+         std::function<void()> native, bool kernel = false)
 {
-    cases().push_back({std::move(name), elements, std::move(setup), std::move(simulate), std::move(native)});
+    cases().push_back({std::move(name), elements, kernel, std::move(setup), std::move(simulate), std::move(native)});
+}
+
+// Instructions the simulator has counted since kmrsim_init.
+int64_t instructions_counted()
+{
+    const kmrsim_stats_t st = kmrsim_get_stats();
+    int64_t n = 0;
+    for (uint32_t c : st.instruction_count)
+        n += c;
+    return n;
 }
 
 void custom_add(kmrsim_custom_args *args)
@@ -232,6 +249,47 @@ void define_cases()
             KMR_SET_VL3D(4, 2048, 2048);
         },
         [] { kmrsim_3D_VVWWS(V_VVWWS, VADD, arrays.c, arrays.a, arrays.b); }, [] { native_vadd(8 * 8 * 64); });
+
+    // 5b: in-place 2D instructions whose source rows are other rows of the
+    // destination (a vertical filter working in place, 64 rows of 64 words,
+    // pitch 64 words): each row adds the next row (not yet rewritten) or the
+    // previous one (already rewritten).
+    for (int next : {1, -1}) {
+        add(
+            std::string("VADD.2D in place, B = ") + (next > 0 ? "next" : "previous") + " row 64x64", 64 * 64,
+            [] {
+                arrays = sim_setup(4, 64);
+                KMR_SET_VL(3, 64, 256);
+                KMR_SET_VL(4, 256, 256);
+            },
+            [=] {
+                int32_t *x = arrays.c + 64;
+                kmrsim_2D_VVWWS(V_VVWWS, VADD, x, x, x + next * 64);
+            },
+            [=] {
+                host_arrays &h = host();
+                int32_t *x = h.out.data() + 64;
+                for (int r = 0; r < 64; ++r)
+                    for (int k = 0; k < 64; ++k) {
+                        const int32_t a = x[r * 64 + k], b = x[(r + next) * 64 + k];
+                        const int32_t v = int32_t(uint32_t(a) + uint32_t(b));
+                        x[r * 64 + k] = v;
+                        h.flag[size_t(r * 64 + k)] = add_overflow_flag(a, b, v);
+                    }
+                benchmark::ClobberMemory();
+            });
+    }
+    // 5c: short vectors of other kinds, per instruction.
+    add(
+        "VADD.SVWWS VL=64", 64, [] { arrays = sim_setup(4, 64); },
+        [] { kmrsim_1D_SVWWS(V_SVWWS, VADD, arrays.c, 3, arrays.b); }, [] { native_vmul_scalar(64, 3); });
+    add(
+        "VADD.VVHHS VL=64", 64, [] { arrays = sim_setup(4, 64); },
+        [] {
+            kmrsim_1D_VVHHS(V_VVHHS, VADD, arrays.c16, reinterpret_cast<int16_t *>(arrays.a),
+                            reinterpret_cast<int16_t *>(arrays.b));
+        },
+        [] { native_vadd_narrow(64, host().out16, host().flag16); });
 
     // 6: masks.
     add(
@@ -408,7 +466,8 @@ void define_kernel_cases()
                 kernel_data &k = kernels();
                 fir_ref(k.signal.data(), k.filtered.data(), 5000, fir_taps, FIR_TAPS);
                 benchmark::ClobberMemory();
-            });
+            },
+            true);
         add(
             "kernel Sobel 3x3 640x480 bytes" + suffix, 638 * 478, kernel_setup,
             [=] {
@@ -419,7 +478,8 @@ void define_kernel_cases()
                 kernel_data &k = kernels();
                 filter3x3_ref(k.image.data(), k.edges.data(), 640, 480);
                 benchmark::ClobberMemory();
-            });
+            },
+            true);
         add(
             "kernel matmul 64x64 int16" + suffix, 64 * 64, kernel_setup,
             [=] {
@@ -430,7 +490,8 @@ void define_kernel_cases()
                 kernel_data &k = kernels();
                 matmul_ref(k.a.data(), k.b.data(), k.product.data(), 64);
                 benchmark::ClobberMemory();
-            });
+            },
+            true);
         add(
             "kernel threshold 4096 samples" + suffix, 4096, kernel_setup,
             [=] {
@@ -441,7 +502,8 @@ void define_kernel_cases()
                 kernel_data &k = kernels();
                 threshold_ref(k.signal.data(), k.gated.data(), 4096, gate, &k.counts);
                 benchmark::ClobberMemory();
-            });
+            },
+            true);
     }
 }
 
@@ -451,6 +513,7 @@ void define_kernel_cases()
 struct timing {
     double sim_ns = 0;
     double native_ns = 0;
+    double instructions = 0;  // simulated instructions per iteration (kernels)
 };
 std::map<std::string, timing> timings;
 std::vector<std::string> order;
@@ -468,9 +531,48 @@ public:
             const std::string key = name.substr(name.find('/') + 1);
             const double ns = run.GetAdjustedRealTime() * 1e9 / benchmark::GetTimeUnitMultiplier(run.time_unit);
             (native ? timings[key].native_ns : timings[key].sim_ns) = ns;
+            const auto counted = run.counters.find("instr/iter");
+            if (!native && counted != run.counters.end())
+                timings[key].instructions = counted->second.value;
         }
     }
 };
+
+// Under callgrind: `kmrsim_bench --callgrind sim|native NAME [ITERATIONS]`
+// runs the case NAME (after one untimed run) ITERATIONS times (default 100)
+// with instrumentation on only around those runs, so the instruction count
+// that callgrind reports, divided by ITERATIONS, is the cost of one
+// iteration. Run it as valgrind --tool=callgrind --instr-atstart=no.
+int count_under_callgrind(int argc, char **argv)
+{
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: %s --callgrind sim|native NAME [ITERATIONS]\n", argv[0]);
+        return 2;
+    }
+    const bool native = std::string(argv[2]) == "native";
+    const int iterations = argc > 4 ? std::atoi(argv[4]) : 100;
+    for (bench_case &bc : cases()) {
+        if (bc.name != argv[3])
+            continue;
+        const std::function<void()> &run = native ? bc.native : bc.simulate;
+        if (!native)
+            bc.setup();
+        run();
+#ifdef KMRSIM_BENCH_CALLGRIND
+        CALLGRIND_START_INSTRUMENTATION;
+#endif
+        for (int i = 0; i < iterations; ++i)
+            run();
+#ifdef KMRSIM_BENCH_CALLGRIND
+        CALLGRIND_STOP_INSTRUMENTATION;
+#endif
+        std::printf("%s/%s: %d iterations, %lld elements each\n", native ? "native" : "sim", bc.name.c_str(),
+                    iterations, static_cast<long long>(bc.elements));
+        return 0;
+    }
+    std::fprintf(stderr, "no case named '%s'\n", argv[3]);
+    return 2;
+}
 
 }  // namespace
 
@@ -478,19 +580,36 @@ int main(int argc, char **argv)
 {
     define_cases();
     define_kernel_cases();
+    if (argc > 1 && std::string(argv[1]) == "--callgrind")
+        return count_under_callgrind(argc, argv);
     for (bench_case &bc : cases()) {
         order.push_back(bc.name);
         benchmark::RegisterBenchmark(("sim/" + bc.name).c_str(), [&bc](benchmark::State &state) {
             bc.setup();
             bc.simulate();  // first run of each kind sets up the executor's storage
+            const int64_t before = instructions_counted();
             for (auto _ : state)
                 bc.simulate();
             state.SetItemsProcessed(state.iterations() * bc.elements);
+            if (bc.kernel) {
+                // Simulated instructions per second and output elements per
+                // second, beside the time per iteration.
+                const double per_iteration =
+                    double(instructions_counted() - before) / double(std::max<int64_t>(state.iterations(), 1));
+                state.counters["instr/s"] =
+                    benchmark::Counter(per_iteration, benchmark::Counter::kIsIterationInvariantRate);
+                state.counters["elem/s"] =
+                    benchmark::Counter(double(bc.elements), benchmark::Counter::kIsIterationInvariantRate);
+                state.counters["instr/iter"] = per_iteration;
+            }
         })->Unit(benchmark::kNanosecond);
         benchmark::RegisterBenchmark(("native/" + bc.name).c_str(), [&bc](benchmark::State &state) {
             for (auto _ : state)
                 bc.native();
             state.SetItemsProcessed(state.iterations() * bc.elements);
+            if (bc.kernel)
+                state.counters["elem/s"] =
+                    benchmark::Counter(double(bc.elements), benchmark::Counter::kIsIterationInvariantRate);
         })->Unit(benchmark::kNanosecond);
     }
     benchmark::Initialize(&argc, argv);
@@ -510,6 +629,17 @@ int main(int argc, char **argv)
         const double n = double(bc->elements);
         std::printf("%-48s %14.3f %14.3f %14.1f %8.1f\n", name.c_str(), it->second.sim_ns / n, it->second.native_ns / n,
                     it->second.sim_ns, it->second.sim_ns / it->second.native_ns);
+    }
+
+    std::printf("\n%-48s %14s %14s %14s %8s\n", "kernel", "sim instr/s", "sim elem/s", "native elem/s", "ratio");
+    for (const bench_case &bc : cases()) {
+        const auto it = timings.find(bc.name);
+        if (!bc.kernel || it == timings.end() || it->second.sim_ns == 0 || it->second.native_ns == 0)
+            continue;
+        const double n = double(bc.elements);
+        std::printf("%-48s %14.3g %14.3g %14.3g %8.1f\n", bc.name.c_str(),
+                    it->second.instructions * 1e9 / it->second.sim_ns, n * 1e9 / it->second.sim_ns,
+                    n * 1e9 / it->second.native_ns, it->second.sim_ns / it->second.native_ns);
     }
     return 0;
 }

@@ -44,9 +44,10 @@ KMRSIM_ALWAYS_INLINE uintptr_t call_custom(const instr_ctx<S> &c, uintptr_t grou
 
 // A custom function may redirect its lane group or enable positions past
 // the row's end; the range that will really be written is checked before
-// anything of it is queued.
+// anything of it is queued. Returns whether the lane group writes anywhere
+// but within its own elements.
 template <typename D, typename S>
-void check_custom_writes(uintptr_t group_dest, uintptr_t checked_dest, int G, int valid, const S *en)
+bool check_custom_writes(uintptr_t group_dest, uintptr_t checked_dest, int G, int valid, const S *en)
 {
     int last = -1;
     for (int i = G - 1; i >= 0; --i) {
@@ -56,8 +57,9 @@ void check_custom_writes(uintptr_t group_dest, uintptr_t checked_dest, int G, in
         }
     }
     if (last < 0 || (group_dest == checked_dest && last < valid))
-        return;
+        return false;
     check_range(group_dest, int64_t(last + 1) * int64_t(sizeof(D)), operand_kind::dest);
+    return true;
 }
 
 }  // namespace kmrsim

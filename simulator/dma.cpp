@@ -40,6 +40,10 @@ inline uintptr_t scratchpad_side(const dma_request_t *n)
 // instruction's range touches none of them.
 kmrsim::dma_index pending;
 
+// The last request of the queue (null when the queue is empty), so that a
+// request is appended without walking the queue.
+dma_request_t *queue_tail = nullptr;
+
 // Performs the head request completely and removes it.
 inline void complete_head(kmr_sim_t &s, kmrsim::dma_cause cause)
 {
@@ -47,6 +51,8 @@ inline void complete_head(kmr_sim_t &s, kmrsim::dma_cause cause)
     copy_part(n, n->size, cause);
     pending.remove(n, scratchpad_side(n));
     s.dma_queue = n->next;
+    if (n == queue_tail)
+        queue_tail = nullptr;
     std::free(n);
 }
 
@@ -121,12 +127,19 @@ void request(void *to, const void *from, size_t num_bytes, bool to_host, const v
     node->size = num_bytes;
     node->to_host = to_host ? 1 : 0;
 
-    if (s.dma_queue == nullptr)
+    if (s.dma_queue == nullptr) {
         pending.clear();
-    dma_request_t **link = &s.dma_queue;
-    while (*link != nullptr)
-        link = &(*link)->next;
-    *link = node;
+        s.dma_queue = node;
+    } else {
+        dma_request_t *last = queue_tail;
+        if (last == nullptr || last->next != nullptr) {
+            last = s.dma_queue;
+            while (last->next != nullptr)
+                last = last->next;
+        }
+        last->next = node;
+    }
+    queue_tail = node;
     pending.add(node, scratchpad_side(node), scratchpad_side(node) + num_bytes);
 
     add_dma_stats(s.stats, num_bytes);
@@ -162,10 +175,10 @@ void _internal_do_dma_until(void *sp_ptr, size_t len)
 
     const uintptr_t b0 = addr(sp_ptr);
     const uintptr_t b1 = len > UINTPTR_MAX - b0 ? UINTPTR_MAX : b0 + len;
-    if (!pending.may_touch(b0, b1))
-        return;
-
-    for (;;) {
+    // The index answers exactly whether a pending transfer is touched, so
+    // the queue is walked only when one is, and not once more to find that
+    // none is left.
+    while (pending.may_touch(b0, b1)) {
         // First pending request, in queue order, that the range touches.
         dma_request_t *found = nullptr;
         Overlap cls = kNone;
@@ -201,6 +214,14 @@ void _internal_do_dma_until(void *sp_ptr, size_t len)
     }
 }
 
+bool kmrsim::dma_may_touch(uintptr_t a, uintptr_t len)
+{
+    const kmr_sim_t &s = kmrsim::sim();
+    if (s.dma_queue == nullptr || len == 0)
+        return false;
+    return pending.may_touch(a, len > UINTPTR_MAX - a ? UINTPTR_MAX : a + len);
+}
+
 void kmrsim::drop_dma_queue()
 {
     kmr_sim_t &s = kmrsim::sim();
@@ -211,6 +232,7 @@ void kmrsim::drop_dma_queue()
         s.dma_queue = n->next;
         std::free(n);
     }
+    queue_tail = nullptr;
     pending.clear();
 }
 

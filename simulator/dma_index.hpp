@@ -42,18 +42,23 @@ public:
         longest_ = 0;
     }
 
-    // Whether [b0, b1) may touch a pending transfer: some [a0, a1) with
-    // a0 <= b1 and a1 >= b0 (every way a range can meet a transfer implies
-    // that).
+    // Whether [b0, b1) (b0 < b1) may touch a pending transfer [a0, a1): the
+    // ranges share a byte (a0 < b1 and a1 > b0), or the transfer is empty
+    // and lies inside the range or at its end (b0 < a0 == a1 <= b1), which
+    // is how the completion treats an empty transfer. A range that merely
+    // ends where a transfer begins, or begins where one ends, touches
+    // nothing: buffers laid out back to back are common.
     bool may_touch(uintptr_t b0, uintptr_t b1) const
     {
         const uintptr_t from = b0 > longest_ ? b0 - longest_ : 0;
         for (auto it = std::lower_bound(entries_.begin(), entries_.end(), entry{from, from, nullptr}, by_start);
              it != entries_.end() && it->a0 <= b1; ++it)
-            if (it->a1 >= b0)
+            if (it->a1 > b0 && (it->a0 < b1 || it->a0 == it->a1))
                 return true;
         return false;
     }
+
+    bool empty() const { return entries_.empty(); }
 
 private:
     struct entry {

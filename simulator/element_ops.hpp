@@ -97,8 +97,10 @@ constexpr T wrap_sub(T a, T b)
 template <typename T>
 constexpr bool add_flag(T a, T b, T r)
 {
+    using U = typename elem_traits<T>::U;
+    // r's sign differs from both a's and b's (so theirs agree): one mask.
     if constexpr (elem_traits<T>::is_signed)
-        return sign(a) == sign(b) && sign(r) != sign(a);
+        return sign(static_cast<T>((static_cast<U>(a) ^ static_cast<U>(r)) & (static_cast<U>(b) ^ static_cast<U>(r))));
     else
         return r < a;
 }
@@ -107,8 +109,10 @@ constexpr bool add_flag(T a, T b, T r)
 template <typename T>
 constexpr bool sub_flag(T a, T b, T r)
 {
+    using U = typename elem_traits<T>::U;
+    // a's sign differs from both b's and r's: one mask.
     if constexpr (elem_traits<T>::is_signed)
-        return sign(a) != sign(b) && sign(r) != sign(a);
+        return sign(static_cast<T>((static_cast<U>(a) ^ static_cast<U>(b)) & (static_cast<U>(a) ^ static_cast<U>(r))));
     else
         return a < b;
 }
@@ -523,12 +527,15 @@ struct element_op<VABSDIFF, T> : detail::op_reads_ab {
 // opcode clears en[i] where its condition fails.
 //
 // The result is that of computing the elements one at a time in increasing
-// i, so out may be the same array as a source. The body is branch-free (a
-// skipped element stores its old value back) so that loops over the
-// ordinary opcodes vectorise.
+// i, so with AllEnabled out may be the same array as a source. Without it,
+// out, out_flag and en must not overlap the sources or one another (the
+// engine passes its own result arrays there), which lets the compiler
+// vectorise the read-modify-write of the old values. The body is
+// branch-free (a skipped element stores its old value back) so that loops
+// over the ordinary opcodes vectorise.
 template <int Op, typename T, bool AllEnabled>
-void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag, T *out, T *out_flag, T *en,
-             unsigned frac)
+KMRSIM_ALWAYS_INLINE void op_loop_body(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag, T *out,
+                                       T *out_flag, T *en, unsigned frac)
 {
     using E = element_op<Op, T>;
     for (size_t i = 0; i < n; ++i) {
@@ -568,6 +575,19 @@ void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag,
             }
         }
     }
+}
+
+template <int Op, typename T, bool AllEnabled>
+requires(AllEnabled) void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag, T *out,
+                                  T *out_flag, T *en, unsigned frac)
+{
+    op_loop_body<Op, T, true>(n, a, a_flag, b, b_flag, out, out_flag, en, frac);
+}
+template <int Op, typename T, bool AllEnabled>
+requires(!AllEnabled) void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag,
+                                   T *__restrict out, T *__restrict out_flag, T *__restrict en, unsigned frac)
+{
+    op_loop_body<Op, T, false>(n, a, a_flag, b, b_flag, out, out_flag, en, frac);
 }
 
 template <typename T>

@@ -106,6 +106,7 @@ struct engine {
 
         self().ws.ensure(static_cast<size_t>(c.G));
         c.plan = make_plan(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c);
+        plan_dma(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c);
 
         for (int32_t m = 0; m < M; ++m) {
             current_issue.mat = m;
@@ -133,13 +134,18 @@ struct engine {
     // the mask) must be unable to see a result of the same instruction at a
     // position the pipeline would not show it: disjoint from the destination
     // over all rows, or, in a one-row instruction, in one of the relations of
-    // classify_source that has a whole-row equivalent.
+    // classify_source that has a whole-row equivalent, or, in a
+    // two-dimensional instruction, in a relation of classify_rows.
     static row_plan make_plan(uintptr_t dest, uintptr_t A, uintptr_t B, int32_t d2, int32_t d3, int32_t a2, int32_t a3,
                               int32_t b2, int32_t b3, int32_t R, int32_t M, const instr_ctx<S> &c)
     {
         row_plan plan;
-        if (!whole_row_path_enabled || c.custom)
+        if (!whole_row_path_enabled)
             return plan;
+        if (c.custom) {
+            plan_custom_batches(plan, dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c);
+            return plan;
+        }
         plan.direct = true;
         if (c.acc)
             return plan;
@@ -181,7 +187,20 @@ struct engine {
             span os;
             return operand_span(base, s2, s3, R, M, L * int64_t(elem), os) && !spans_overlap(ds, os);
         };
-        if ((reads_a && !independent(A, a2, a3, sizeof(Src))) || (reads_b && !independent(B, b2, b3, sizeof(Src))) ||
+        // A source that meets the destination in a two-dimensional
+        // instruction may still have a row-by-row equivalent (classify_rows).
+        auto access = [&](uintptr_t base, int32_t s2, int32_t s3, size_t elem) {
+            if (independent(base, s2, s3, elem))
+                return source_access::live;
+            if (M != 1 || !rows_apart)
+                return source_access::pipeline;
+            return classify_rows(base, s2, elem, dest, d2, sizeof(D), L, R, c.G, plan.chunk_limit);
+        };
+        if (reads_a)
+            plan.a = access(A, a2, a3, sizeof(Src));
+        if (reads_b)
+            plan.b = access(B, b2, b3, sizeof(Src));
+        if (plan.a == source_access::pipeline || plan.b == source_access::pipeline ||
             (c.masked && !independent(mask, 0, 0, 1)))
             return row_plan{};
         return plan;
@@ -197,6 +216,85 @@ struct engine {
                      c.masked, c.acc, row.dest_flags});
     }
 
+    // Custom functions are called once per lane group, in order, always; what
+    // may change is when their operands are read. A batch of lane groups may
+    // be loaded at once when nothing the instruction writes can meet what a
+    // later lane group reads: accumulating rows write nothing before their
+    // end (and batches never cross rows); otherwise the destination rows must
+    // lie apart from one another (each lane group's previous results are its
+    // own) and every source and the mask must miss the destination, or be
+    // the destination itself, row for row. Lane groups that write elsewhere
+    // are checked against `reads` as they run (lane_group_path).
+    static void plan_custom_batches(row_plan &plan, uintptr_t dest, uintptr_t A, uintptr_t B, int32_t d2, int32_t d3,
+                                    int32_t a2, int32_t a3, int32_t b2, int32_t b3, int32_t R, int32_t M,
+                                    const instr_ctx<S> &c)
+    {
+        const kmr_sim_t &s = sim();
+        const int64_t L = c.masked ? s.mask_length : static_cast<int32_t>(s.regs[REG_VL]);
+        const int64_t dest_row_bytes = L * int64_t(sizeof(D));
+        const int64_t source_row_bytes = L * int64_t(sizeof(Src));
+        span ds, as, bs;
+        const bool reads_a = a_is_vector(c.form), reads_b = b_is_vector(c.form);
+        if (!operand_span(dest, d2, d3, R, M, dest_row_bytes, ds) ||
+            (reads_a && !operand_span(A, a2, a3, R, M, source_row_bytes, as)) ||
+            (reads_b && !operand_span(B, b2, b3, R, M, source_row_bytes, bs)))
+            return;
+        const uintptr_t mask = addr(s.mask_memory);
+        const span ms{mask, mask + uintptr_t(std::max<int64_t>(L, 0))};
+        plan.reads = ds;
+        auto include = [&](const span &x) {
+            plan.reads.lo = std::min(plan.reads.lo, x.lo);
+            plan.reads.hi = std::max(plan.reads.hi, x.hi);
+        };
+        if (reads_a)
+            include(as);
+        if (reads_b)
+            include(bs);
+        if (c.masked)
+            include(ms);
+        if (c.acc) {
+            plan.batch_custom = true;
+            return;
+        }
+        const int64_t step2 = d2 < 0 ? -int64_t(d2) : int64_t(d2);
+        const int64_t step3 = d3 < 0 ? -int64_t(d3) : int64_t(d3);
+        const bool rows_apart =
+            (R == 1 || step2 >= dest_row_bytes) && (M == 1 || step3 >= step2 * (R - 1) + dest_row_bytes);
+        auto own_or_apart = [&](uintptr_t base, int32_t s2, int32_t s3, const span &os) {
+            return (base == dest && s2 == d2 && s3 == d3 && sizeof(Src) == sizeof(D)) || !spans_overlap(ds, os);
+        };
+        plan.batch_custom = rows_apart && (!reads_a || own_or_apart(A, a2, a3, as)) &&
+                            (!reads_b || own_or_apart(B, b2, b3, bs)) && (!c.masked || !spans_overlap(ds, ms));
+    }
+
+    // Decides per operand whether its rows need the DMA completion call. With
+    // an empty queue none does; otherwise one look at the pending transfers
+    // over the operand's span in all rows replaces a search per row. A custom
+    // function runs the user's code between rows, so its instructions ask in
+    // every row.
+    static void plan_dma(uintptr_t dest, uintptr_t A, uintptr_t B, int32_t d2, int32_t d3, int32_t a2, int32_t a3,
+                         int32_t b2, int32_t b3, int32_t R, int32_t M, instr_ctx<S> &c)
+    {
+        const kmr_sim_t &s = sim();
+        c.dma_dest = c.dma_a = c.dma_b = true;
+        if (s.dma_queue == nullptr && s.dma_until_hook == &_internal_do_dma_until) {
+            c.dma_dest = c.dma_a = c.dma_b = false;
+            return;
+        }
+        if (c.custom || s.dma_until_hook != &_internal_do_dma_until)
+            return;
+        const int64_t L = c.masked ? s.mask_length : static_cast<int32_t>(s.regs[REG_VL]);
+        auto needed = [&](uintptr_t base, int32_t s2, int32_t s3, int64_t row_bytes) {
+            span sp;
+            return !operand_span(base, s2, s3, R, M, row_bytes, sp) || dma_needed(sp.lo, sp.hi);
+        };
+        c.dma_dest = needed(dest, d2, d3, c.acc ? int64_t(sizeof(D)) : L * int64_t(sizeof(D)));
+        if (a_is_vector(c.form))
+            c.dma_a = needed(A, a2, a3, L * int64_t(sizeof(Src)));
+        if (b_is_vector(c.form) && c.info->b_range_checked)
+            c.dma_b = needed(B, b2, b3, L * int64_t(sizeof(Src)));
+    }
+
     // One row: DMA completion and range checks on every operand, then the
     // lane groups (or the whole row at once), then the accumulated sum.
     static void kmrsim_group_engine(uintptr_t dest, uintptr_t A, uintptr_t B, instr_ctx<S> &c, bool first_row,
@@ -210,15 +308,15 @@ struct engine {
         row.L = c.masked ? s.mask_length : static_cast<int32_t>(s.regs[REG_VL]);
         row.first_row = first_row;
         row.last_row = last_row;
-        row.dest_flags = !mask_memory_contains(ptr(dest));
+        row.dest_flags = !c.mem.mask_holds(dest, 1);
 
         const int64_t source_bytes = int64_t(row.L) * int64_t(sizeof(Src));
         prepare_operand(c.mem, dest, c.acc ? int64_t(sizeof(D)) : int64_t(row.L) * int64_t(sizeof(D)),
-                        operand_kind::dest);
+                        operand_kind::dest, c.dma_dest);
         if (a_is_vector(c.form))
-            row.a = steps::view_source(A, prepare_operand(c.mem, A, source_bytes, operand_kind::a), c.mem);
+            row.a = steps::view_source(A, prepare_operand(c.mem, A, source_bytes, operand_kind::a, c.dma_a), c.mem);
         if (b_is_vector(c.form) && c.info->b_range_checked)
-            row.b = steps::view_source(B, prepare_operand(c.mem, B, source_bytes, operand_kind::b), c.mem);
+            row.b = steps::view_source(B, prepare_operand(c.mem, B, source_bytes, operand_kind::b, c.dma_b), c.mem);
 
         if (observers_active) [[unlikely]]
             observe(dest, A, B, c, row);

@@ -41,6 +41,9 @@ struct instr_ctx {
     unsigned frac;            // fixed-point fraction width of S
     memory_view mem;
     row_plan plan;
+    // Whether an operand's rows may have DMA to complete (dma_needed over
+    // the operand's span); false lets every row skip the call.
+    bool dma_dest, dma_a, dma_b;
 };
 
 // One row of an instruction.

@@ -61,6 +61,10 @@ const char *opcode_name(int opcode);
 // queue (used when the memories the requests refer to are released).
 void drop_dma_queue();
 
+// Whether [a, a + len) may touch a queued DMA transfer (false for an empty
+// queue): when it cannot, completing DMA over any part of it does nothing.
+bool dma_may_touch(uintptr_t a, uintptr_t len);
+
 }  // namespace kmrsim
 
 // Lane count of an opcode: vector_lanes for 0..23, the custom lane count

@@ -25,7 +25,10 @@ struct lane_group_path {
     static void run_row(executor<D, S> &ex, instr_ctx<S> &c, const row_ctx &row)
     {
         const int G = c.G;
-        for (int32_t offset = 0; offset < row.L; offset += G) {
+        int32_t offset = 0;
+        if (c.custom && c.plan.batch_custom)
+            offset = run_custom_batches(ex, c, row);
+        for (; offset < row.L; offset += G) {
             const int valid = std::min(G, row.L - offset);
             execute_lane_group(ex, c, row, G, valid, offset, offset == 0 && row.first_row,
                                row.last_row && int64_t(offset) + G >= row.L);
@@ -75,12 +78,89 @@ struct lane_group_path {
         if (c.custom) {
             group_dest = call_custom(c, row_group_dest, start, end,
                                      group_arrays<S>{w.a, w.a_flag, w.b, w.b_flag, out, out_flag, enable});
-            if (!c.acc)
-                check_custom_writes<D, S>(group_dest, row_group_dest, G, valid, enable);
+            if (!c.acc && check_custom_writes<D, S>(group_dest, row_group_dest, G, valid, enable))
+                stop_batches_if_read(c, group_dest, G);
         } else {
             c.loop_some(n, o.a, o.a_flag, o.b, o.b_flag, out, out_flag, enable, c.frac);
         }
+        queue_results(ex, c, row, G, valid, slot, out, out_flag, enable, group_dest, row_group_dest, end);
+    }
 
+    // A lane group wrote outside its own elements (redirected, or enabled
+    // past the row): when that may meet what later lane groups read, their
+    // operands must be read at their own time again.
+    static void stop_batches_if_read(instr_ctx<S> &c, uintptr_t group_dest, int G)
+    {
+        const span written{group_dest, group_dest + size_t(G) * sizeof(D)};
+        if (c.plan.batch_custom && spans_overlap(written, c.plan.reads))
+            c.plan.batch_custom = false;
+    }
+
+    // Full lane groups of a custom instruction's row, from the row's start,
+    // while batches are allowed (row_plan::batch_custom): the operands,
+    // previous results and enables of up to a workspace's worth of lane
+    // groups are loaded in long runs, then the function is called for each
+    // lane group in order, exactly as on the per-group path, and its results
+    // go through the same pipeline. Returns the offset of the first lane
+    // group left to the per-group path (the last, partial one, or every one
+    // after a lane group wrote where others read).
+    static int32_t run_custom_batches(executor<D, S> &ex, instr_ctx<S> &c, const row_ctx &row)
+    {
+        workspace<D, S> &w = ex.ws;
+        const memory_view &mem = c.mem;
+        const int G = c.G;
+        const int32_t full_end = row.L - row.L % G;
+        const size_t per_batch = w.cap - w.cap % size_t(G);
+        int32_t offset = 0;
+        while (offset < full_end && c.plan.batch_custom) {
+            const size_t first = size_t(offset);
+            const size_t n = std::min(per_batch, size_t(full_end - offset));
+            const size_t set = w.next_batch;
+            w.next_batch = (set + 1) % workspace<D, S>::batch_sets;
+            S *const out = w.batch_out[set];
+            S *const out_flag = w.batch_out_flag[set];
+            S *const enable = w.batch_enable[set];
+            steps::load_previous(mem, row.dest + first * sizeof(D), n, out, out_flag);
+            if (row.a.values == 0)
+                steps::broadcast(w.batch_a, n, static_cast<S>(load<int32_t>(row.scalar)));
+            typename steps::operands o;
+            steps::load_operands(o, mem, *c.info, row.a, row.b, first, n,
+                                 {w.batch_a, w.batch_a_flag, w.batch_b, w.batch_b_flag, w.zero}, true);
+            steps::enable_from_mask(enable, n, c.masked ? sim().mask_memory + first : nullptr);
+
+            for (size_t g = 0; g < n; g += size_t(G)) {
+                const int slot = ex.rb.next_slot();
+                const uintptr_t row_group_dest = row.dest + size_t(offset) * sizeof(D);
+                const bool start = offset == 0 && row.first_row;
+                const bool end = row.last_row && int64_t(offset) + G >= row.L;
+                const uintptr_t group_dest =
+                    call_custom(c, row_group_dest, start, end,
+                                group_arrays<S>{w.batch_a + g, w.batch_a_flag + g, w.batch_b + g, w.batch_b_flag + g,
+                                                out + g, out_flag + g, enable + g});
+                // A full lane group left at its place writes only its own elements.
+                const bool elsewhere = !c.acc && group_dest != row_group_dest &&
+                                       check_custom_writes<D, S>(group_dest, row_group_dest, G, G, enable + g);
+                queue_results(ex, c, row, G, G, slot, out + g, out_flag + g, enable + g, group_dest, row_group_dest,
+                              end);
+                offset += G;
+                if (elsewhere) {
+                    stop_batches_if_read(c, group_dest, G);
+                    if (!c.plan.batch_custom)
+                        return offset;
+                }
+            }
+        }
+        return offset;
+    }
+
+    // After the element loop or the custom function: the lane group's sum
+    // (accumulating), or its narrowed results queued as a pipeline stage,
+    // writing back the stages that leave the pipeline.
+    static void queue_results(executor<D, S> &ex, instr_ctx<S> &c, const row_ctx &row, int G, int valid, int slot,
+                              S *out, S *out_flag, S *enable, uintptr_t group_dest, uintptr_t row_group_dest, bool end)
+    {
+        workspace<D, S> &w = ex.ws;
+        const memory_view &mem = c.mem;
         if (c.acc) {
             accumulator += steps::sum_enabled(out, enable, size_t(G));
             return;
@@ -89,7 +169,7 @@ struct lane_group_path {
         if constexpr (sizeof(D) < sizeof(S))
             steps::narrow(c.op, size_t(G), out, out);
         w.all_enabled[slot] = !c.custom && !c.masked && !c.info->conditional && valid == G;
-        w.write_flags[slot] = group_dest == row_group_dest ? row.dest_flags : !mask_memory_contains(ptr(group_dest));
+        w.write_flags[slot] = group_dest == row_group_dest ? row.dest_flags : !mem.mask_holds(group_dest, 1);
         ex.rb.put(stage{out, out_flag, static_cast<D *>(ptr(group_dest)), enable});
         while (ex.rb.full() || (end && !ex.rb.empty())) {
             const int oldest = ex.rb.oldest_slot();

@@ -83,17 +83,36 @@ inline void check_range(uintptr_t a, int64_t len, operand_kind kind)
 // tells whether the range lies in the scratchpad. The built-in completion
 // routine has nothing to do on an empty queue, and the range check cannot
 // fail for a range inside the scratchpad, so those two common cases skip the
-// calls.
-inline bool prepare_operand(const memory_view &mem, uintptr_t a, int64_t len, operand_kind kind)
+// calls. complete_dma false: the caller knows that the completion has
+// nothing to do for this range (see dma_needed).
+inline bool prepare_operand(const memory_view &mem, uintptr_t a, int64_t len, operand_kind kind,
+                            bool complete_dma = true)
 {
     const kmr_sim_t &s = sim();
     const size_t bytes = static_cast<size_t>(std::max<int64_t>(len, 0));
-    if (s.dma_until_hook != nullptr && (s.dma_queue != nullptr || s.dma_until_hook != &_internal_do_dma_until))
+    if (complete_dma && s.dma_until_hook != nullptr &&
+        (s.dma_queue != nullptr || s.dma_until_hook != &_internal_do_dma_until))
         s.dma_until_hook(ptr(a), bytes);
     const bool inside = len >= 0 && mem.holds(a, bytes);
     if (!inside)
         check_range(a, len, kind);
     return inside;
+}
+
+// Whether DMA completion may have work over the bytes [lo, hi) that an
+// operand covers in all rows of an instruction: always for a completion
+// routine other than the built-in one, else only when a queued transfer may
+// touch them. When it has none, no row of the operand needs the call (the
+// queue changes only when a transfer is completed or requested, and the
+// engine requests none).
+inline bool dma_needed(uintptr_t lo, uintptr_t hi)
+{
+    const kmr_sim_t &s = sim();
+    if (s.dma_until_hook == nullptr)
+        return false;
+    if (s.dma_until_hook != &_internal_do_dma_until)
+        return true;
+    return dma_may_touch(lo, hi - lo);
 }
 
 }  // namespace kmrsim

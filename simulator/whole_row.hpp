@@ -41,6 +41,35 @@ struct whole_row_path {
         return copy;
     }
 
+    // A VMOV whose every element reads the source as it was before the row
+    // (no chunk limit: the source is apart from the destination, ahead of
+    // it, or read from a copy) is a move of the values and of the flags,
+    // which then read as 0 or 1. Only for one element type, a destination
+    // with flags and a source wholly in the scratchpad.
+    static bool move_row(const instr_ctx<S> &c, const row_ctx &row)
+    {
+        if constexpr (std::is_same_v<D, S> && std::is_same_v<Src, S>) {
+            if (c.op != VMOV || c.masked || c.acc || !row.dest_flags || row.a.flags == 0 ||
+                c.plan.chunk_limit != SIZE_MAX)
+                return false;
+            const size_t n = size_t(row.L);  // held apart: stores of S could alias row.L
+            const size_t bytes = n * sizeof(S);
+            const uintptr_t f = c.mem.flag_of(row.dest);
+            std::memmove(ptr(row.dest), ptr(row.a.values), bytes);
+            std::memmove(ptr(f), ptr(row.a.flags), bytes);
+            if (f % alignof(S) == 0) {
+                S *const flags = static_cast<S *>(ptr(f));
+                for (size_t i = 0; i < n; ++i)
+                    flags[i] = static_cast<S>(flags[i] != 0);
+            } else {
+                for (size_t i = 0; i < n; ++i)
+                    store<S>(f + i * sizeof(S), static_cast<S>(load<S>(f + i * sizeof(S)) != 0));
+            }
+            return true;
+        }
+        return false;
+    }
+
     static void run_row(executor<D, S> &ex, const instr_ctx<S> &c, const row_ctx &row)
     {
         const int32_t L = row.L;
@@ -48,6 +77,8 @@ struct whole_row_path {
             return;
         workspace<D, S> &w = ex.ws;
         const memory_view &mem = c.mem;
+        if (move_row(c, row))
+            return;
         source_view a = row.a, b = row.b;
         if (c.plan.a == source_access::copy)
             a = copy_source(mem, a, size_t(L), w.copy_a, w.copy_a_flag);

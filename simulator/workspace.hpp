@@ -49,13 +49,23 @@ struct workspace {
     D *narrowed = nullptr;         // results narrowed to the destination type
     byte_buffer copy_a, copy_a_flag, copy_b, copy_b_flag, copy_mask;
 
+    // Batches of lane groups for custom functions (lane_group_path): the
+    // operand arrays of one batch, and four sets of result, flag and enable
+    // arrays used in turn, so that the stages still queued (the last three
+    // lane groups, from at most three batches) keep their arrays while the
+    // next batch is loaded.
+    static constexpr size_t batch_sets = 4;
+    S *batch_a = nullptr, *batch_a_flag = nullptr, *batch_b = nullptr, *batch_b_flag = nullptr;
+    S *batch_out[batch_sets] = {}, *batch_out_flag[batch_sets] = {}, *batch_enable[batch_sets] = {};
+    size_t next_batch = 0;
+
     // Must only be called while no stage is queued.
     void ensure(size_t n)
     {
         if (n <= cap)
             return;
         cap = std::max(n, min_capacity);
-        block = std::make_unique<S[]>(cap * (5 + 3 * slots));
+        block = std::make_unique<S[]>(cap * (5 + 3 * slots + 4 + 3 * batch_sets));
         narrow_block = std::make_unique<D[]>(cap);
         narrowed = narrow_block.get();
         S *p = block.get();
@@ -73,6 +83,15 @@ struct workspace {
             out[i] = take();
             out_flag[i] = take();
             enable[i] = take();
+        }
+        batch_a = take();
+        batch_a_flag = take();
+        batch_b = take();
+        batch_b_flag = take();
+        for (size_t i = 0; i < batch_sets; ++i) {
+            batch_out[i] = take();
+            batch_out_flag[i] = take();
+            batch_enable[i] = take();
         }
     }
 };

@@ -3,6 +3,7 @@
 // destination) and what the simulator then writes, refused registrations,
 // accumulation, masks, and registrations across kmrsim_init.
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "sim_fixture.hpp"
@@ -369,6 +370,34 @@ TEST_F(Custom, PositionsPastTheRowSeeTheDestinationAndZeroOperands)
         EXPECT_EQ(flag<int32_t>(d, size_t(i)), 0) << i;
 }
 
+// A lane group cut short by the row's end shows the function zero operands
+// past the row, whatever earlier instructions left in the arrays.
+TEST_F(Custom, PositionsPastTheRowReadZeroOperands)
+{
+    records.clear();
+    registered_lanes = 4;
+    kmrsim_set_custom_instruction(0, 1, 4, recorder);
+    int32_t *a = words(2048), *b = words(3072);
+    for (int i = 0; i < 8; ++i) {
+        a[i] = 100 + i;
+        b[i] = 200 + i;
+        put_flag<int32_t>(a, size_t(i), 1);
+    }
+    set_vl(8);
+    kmrsim::whole_row_path_enabled = false;  // lane group by lane group: fills every array
+    kmrsim_1D_VVWWS(V_VVWWS, VCUSTOM0, words(1024), a, b);
+    kmrsim::whole_row_path_enabled = true;
+    records.clear();
+    set_vl(6);
+    kmrsim_1D_VVWWS(V_VVWWS, VCUSTOM0, words(1024), a, b);
+    ASSERT_EQ(records.size(), 2u);
+    const record &last = records[1];
+    EXPECT_EQ(last.a, (std::vector<uint32_t>{104, 105, 0, 0}));
+    EXPECT_EQ(last.a_flag, (std::vector<uint32_t>{1, 1, 0, 0}));
+    EXPECT_EQ(last.b, (std::vector<uint32_t>{204, 205, 0, 0}));
+    EXPECT_EQ(last.valid, (std::vector<uint32_t>{0x01010101, 0x01010101, 0, 0}));
+}
+
 TEST_F(Custom, NarrowDestinationKeepsTheLowBits)
 {
     kmrsim_set_custom_instruction(0, 1, 4, wide_results);
@@ -529,4 +558,108 @@ TEST_F(Custom, AccumulatingDestinationAtTheEndWithTheLongestVector)
     kmr_set_vl(262143);
     kmrsim_acc_1D_SEWWS(V_SEWWS, VCUSTOM0, d, 1, 0);
     EXPECT_EQ(*d, -5);
+}
+
+namespace {
+
+// Functions of nothing but their arguments, for comparing batched lane
+// groups with the per-group pipeline: they read every input (previous
+// results included), clear some enables, and redirect or widen their writes.
+int batch_lanes = 4;
+template <typename T>
+void mix_group(kmrsim_custom_args *x, int redirect_bytes, bool enable_all)
+{
+    const int g = batch_lanes * 4 / int(sizeof(T));
+    T *a = static_cast<T *>(x->a), *af = static_cast<T *>(x->a_flag), *b = static_cast<T *>(x->b),
+      *bf = static_cast<T *>(x->b_flag), *out = static_cast<T *>(x->out), *of = static_cast<T *>(x->out_flag),
+      *en = static_cast<T *>(x->valid_out);
+    for (int i = 0; i < g; ++i) {
+        out[i] = static_cast<T>(uint32_t(a[i]) * 3u + uint32_t(b[i]) + uint32_t(out[i]) + (x->start ? 1u : 0u));
+        of[i] = static_cast<T>((af[i] ^ bf[i]) & 1);
+        if (enable_all)
+            en[i] = static_cast<T>(-1);
+        else if ((a[i] & 7) == 0)
+            en[i] = 0;
+    }
+    if (redirect_bytes != 0 && (a[0] & 1) != 0)
+        x->dest_addr_out = static_cast<uint8_t *>(x->dest_addr_in) + redirect_bytes;
+}
+void mix_words(kmrsim_custom_args *x)
+{
+    mix_group<int32_t>(x, 0, false);
+}
+void mix_bytes(kmrsim_custom_args *x)
+{
+    mix_group<uint8_t>(x, 0, false);
+}
+void mix_redirected(kmrsim_custom_args *x)
+{
+    mix_group<int32_t>(x, (x->a_flag != nullptr && (static_cast<int32_t *>(x->b)[0] & 2) != 0) ? 32 : -48, false);
+}
+void mix_past_the_row(kmrsim_custom_args *x)
+{
+    mix_group<int32_t>(x, 0, true);
+}
+
+}  // namespace
+
+// Lane groups whose operands are loaded many at a time (whole-row path
+// allowed) against the per-group pipeline: operands overlapping the
+// destination or not, in place, rows apart or overlapping, masked and
+// accumulating, with functions that redirect their writes or enable
+// positions past the row.
+TEST_F(Custom, BatchedLaneGroupsAgreeWithThePipeline)
+{
+    std::mt19937 rng(777);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    const kmrsim_custom_func_t word_functions[] = {mix_words, mix_redirected, mix_past_the_row};
+    for (int lanes : {1, 4}) {
+        reinit(lanes, 16);
+        batch_lanes = lanes;
+        for (int n = 0; n < 300; ++n) {
+            const int kind = pick(0, 3);  // 0-2 word functions, 3 bytes
+            const bool bytes = kind == 3;
+            kmrsim_set_custom_instruction(0, 1, lanes, bytes ? mix_bytes : word_functions[kind]);
+            const int es = bytes ? 1 : 4;
+            const int L = pick(1, 70), R = pick(1, 3);
+            const size_t base = 8192;
+            for (size_t i = base - 3000; i < base + 3000; ++i) {
+                *sp(i) = static_cast<uint8_t>(rng());
+                state().flag_memory[i] = static_cast<uint8_t>(pick(0, 5) == 0);
+            }
+            const size_t d = base + size_t(pick(-12, 12) * es);
+            const int mode = pick(0, 2);  // sources far away, near, or the destination itself
+            const size_t a = mode == 0 ? base - 2048 : mode == 1 ? base + size_t(pick(-12, 12) * es) : d;
+            const size_t b = pick(0, 1) ? base + 1500 : base + size_t(pick(-12, 12) * es);
+            const int32_t pitch = (pick(0, 3) == 0 ? pick(1, L) : L + pick(0, 4)) * es;
+            set_2d(uint32_t(R), pitch, mode == 2 ? pitch : pick(1, 2) * pitch, pitch);
+            const int shape = pick(0, 4);
+            if (shape == 4) {
+                int32_t *m = words(256);
+                for (int i = 0; i < L; ++i)
+                    m[i] = pick(0, 3) != 0;
+                set_vl(uint32_t(L));
+                kmrsim_setup_mask(V_VVWWS, VCMV_NZ, m);
+            }
+            set_vl(uint32_t(L));
+            const two_runs r = run_both_paths([&] {
+                if (bytes)
+                    kmrsim_2D_VVBBU(V_VVBBU, VCUSTOM0, sp(d), sp(a), sp(b));
+                else if (shape == 0)
+                    kmrsim_2D_VVWWS(V_VVWWS, VCUSTOM0, sp(d), sp(a), sp(b));
+                else if (shape == 1)
+                    kmrsim_1D_SVWWS(V_SVWWS, VCUSTOM0, sp(d), 5, sp(b));
+                else if (shape == 2)
+                    kmrsim_acc_2D_VEWWS(V_VEWWS, VCUSTOM0, sp(d), sp(a), 0);
+                else if (shape == 3)
+                    kmrsim_1D_VVWWS(V_VVWWS, VCUSTOM0, sp(d), sp(a), sp(b));
+                else
+                    kmrsim_masked_1D_VVWWS(V_VVWWS, VCUSTOM0, sp(d), sp(a), sp(b));
+            });
+            ASSERT_TRUE(r.whole == r.pipelined)
+                << "case " << n << " lanes " << lanes << " kind " << kind << " shape " << shape << " L " << L << " R "
+                << R << " pitch " << pitch << " d " << int(d) - int(base) << " a " << int(a) - int(base) << " b "
+                << int(b) - int(base) << ": " << first_difference(r.whole, r.pipelined);
+        }
+    }
 }

@@ -156,6 +156,51 @@ TEST_F(Dma, UntouchedQueueIsLeftAlone)
     EXPECT_EQ(copied(sp + 64, host, 64), 0);
 }
 
+// A 2D instruction completes what its rows touch, not what lies between
+// them, nor what lies just before or after its operands (buffers back to
+// back); the whole instruction's span is first looked at once.
+TEST_F(Dma, TwoDimensionalRowsCompleteOnlyWhatTheyTouch)
+{
+    uint8_t big[1024];
+    for (int i = 0; i < 1024; ++i)
+        big[i] = static_cast<uint8_t>(i * 5 + 1);
+    // Source rows of 16 bytes at a pitch of 64 from sp + 256: four rows.
+    sim_dma_to_vector(sp + 256, big, 16);             // row 0
+    sim_dma_to_vector(sp + 256 + 16, big + 16, 48);   // between rows 0 and 1
+    sim_dma_to_vector(sp + 256 + 192, big + 64, 16);  // row 3
+    sim_dma_to_vector(sp + 256 + 208, big + 80, 16);  // just past row 3
+    sim_dma_to_vector(sp + 240, big + 96, 16);        // just before row 0
+    KMR_SET_VL(1, 16, 16);
+    KMR_SET_VL(3, 4, 64);
+    KMR_SET_VL(4, 64, 64);
+    kmrsim_2D_VVBBS(V_VVBBS, VMOV, sp + 2048, sp + 256, nullptr);
+    // Row 0's transfer is the queue's head and completes; row 3's transfer
+    // completes with the one between the rows queued before it.
+    EXPECT_EQ(copied(sp + 256, big, 16), 16);
+    EXPECT_EQ(copied(sp + 272, big + 16, 48), 48);
+    EXPECT_EQ(copied(sp + 448, big + 64, 16), 16);
+    EXPECT_EQ(copied(sp + 2048 + 192, big + 64, 16), 16);
+    // The two transfers beside the operands stay queued, in order.
+    ASSERT_NE(head(), nullptr);
+    EXPECT_EQ(head()->to, sp + 464);
+    ASSERT_NE(head()->next, nullptr);
+    EXPECT_EQ(head()->next->to, sp + 240);
+    EXPECT_EQ(head()->next->next, nullptr);
+    // New requests join the end of the queue after completions.
+    sim_dma_to_vector(sp + 512, big + 200, 8);
+    ASSERT_NE(head()->next->next, nullptr);
+    EXPECT_EQ(head()->next->next->to, sp + 512);
+    kmr_sync();
+    sim_dma_to_vector(sp + 600, big + 300, 8);
+    sim_dma_to_vector(sp + 700, big + 400, 8);
+    ASSERT_NE(head(), nullptr);
+    EXPECT_EQ(head()->to, sp + 600);
+    ASSERT_NE(head()->next, nullptr);
+    EXPECT_EQ(head()->next->to, sp + 700);
+    kmr_sync();
+    EXPECT_EQ(copied(sp + 700, big + 400, 8), 8);
+}
+
 TEST_F(Dma, TransfersToHostWaitForTheInstructionOrSync)
 {
     std::memcpy(sp, host, 64);

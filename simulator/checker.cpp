@@ -168,24 +168,22 @@ void check_source(operand_kind operand, uintptr_t a, int size, int32_t L, const 
         return;
     const size_t o = static_cast<size_t>(off);
     const size_t n = static_cast<size_t>(size);
-    if (values && (mask != nullptr || std::memchr(&shadow.written[o], 0, bytes) != nullptr)) {
+    // The first enabled element whose value (or flag) was never written is
+    // reported; a row whose shadow is all set needs no look at its elements.
+    auto scan = [&](const std::vector<uint8_t> &marks, finding_kind kind, bool (*never)(size_t, size_t)) {
+        if (mask == nullptr && std::memchr(&marks[o], 0, bytes) == nullptr)
+            return;
         for (int32_t i = 0; i < L; ++i) {
-            const size_t e = o + size_t(i) * n;
-            if (enabled(mask, i) && never_written(e, n)) {
-                report_element(unwritten, operand, a + size_t(i) * n, n, i);
-                break;
+            if (enabled(mask, i) && never(o + size_t(i) * n, n)) {
+                report_element(kind, operand, a + size_t(i) * n, n, i);
+                return;
             }
         }
-    }
-    if (flags && (mask != nullptr || std::memchr(&shadow.flag_written[o], 0, bytes) != nullptr)) {
-        for (int32_t i = 0; i < L; ++i) {
-            const size_t e = o + size_t(i) * n;
-            if (enabled(mask, i) && flag_never_written(e, n)) {
-                report_element(unwritten_flag, operand, a + size_t(i) * n, n, i);
-                break;
-            }
-        }
-    }
+    };
+    if (values)
+        scan(shadow.written, unwritten, never_written);
+    if (flags)
+        scan(shadow.flag_written, unwritten_flag, flag_never_written);
 }
 
 // An operand range that reaches past the allocator's free pointer (or lies

@@ -10,11 +10,8 @@
 
 namespace kmrsim {
 
-// Calls add(i, cycles) for the configurations i = 0 .. 8 (1 to 256 lanes).
-// A callback rather than an array, so that the statistics add the figures
-// in place, in the loop that computes them.
-template <typename Add>
-inline void for_each_config_cycles(int dim, int esize, Add &&add)
+// The cycles of the current instruction on every configuration.
+inline void instruction_cycles(int dim, int esize, uint32_t out[KMRSIM_NUM_CONFIGS])
 {
     const kmr_sim_t &s = sim();
     const uint64_t vl = s.regs[REG_VL];
@@ -30,14 +27,8 @@ inline void for_each_config_cycles(int dim, int esize, Add &&add)
             c *= rows;
         if (dim == 3)
             c *= mats;
-        add(i, c);
+        out[i] = c;
     }
-}
-
-// The cycles of the current instruction on every configuration.
-inline void instruction_cycles(int dim, int esize, uint32_t out[KMRSIM_NUM_CONFIGS])
-{
-    for_each_config_cycles(dim, esize, [out](int i, uint32_t c) { out[i] = c; });
 }
 
 }  // namespace kmrsim

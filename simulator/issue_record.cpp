@@ -115,14 +115,12 @@ void print_call_context(bool warning, const char *what, const void *caller)
 // "operand A at sp+0x1f00, 256 bytes" or "... at host 0x7f..., ..."
 void describe_operand(char *buf, size_t size, const char *name, uintptr_t a, int64_t len)
 {
-    const kmr_sim_t &s = sim();
-    const uintptr_t base = addr(s.tqm.scratchpad_addr);
-    const uintptr_t end = addr(s.tqm.scratchpad_end);
-    const uintptr_t mask = addr(s.mask_memory);
-    if (mask != 0 && a >= mask && a - mask <= static_cast<uint32_t>(s.tqm.max_masked_vector_length))
+    const memory_view mem = memory_view::current();
+    const uintptr_t base = mem.base;
+    if (mem.mask_holds(a, 0))
         std::snprintf(buf, size, "%s at mask memory+0x%llx, %lld bytes", name,
-                      static_cast<unsigned long long>(a - mask), static_cast<long long>(len));
-    else if (base != 0 && a >= base && a <= end)
+                      static_cast<unsigned long long>(a - mem.mask_base), static_cast<long long>(len));
+    else if (base != 0 && mem.holds(a, 0))
         std::snprintf(buf, size, "%s at scratchpad+0x%llx, %lld bytes", name,
                       static_cast<unsigned long long>(a - base), static_cast<long long>(len));
     else if (base != 0)

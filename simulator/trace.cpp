@@ -40,13 +40,11 @@ struct where {
     explicit where(const void *p) : where(addr(p)) {}
     explicit where(uintptr_t a)
     {
-        const kmr_sim_t &s = sim();
-        const uintptr_t base = addr(s.tqm.scratchpad_addr);
-        const uintptr_t mask = addr(s.mask_memory);
-        if (base != 0 && a >= base && a <= addr(s.tqm.scratchpad_end))
-            std::snprintf(text, sizeof text, "+0x%llx", static_cast<unsigned long long>(a - base));
-        else if (mask != 0 && a >= mask && a - mask <= static_cast<uint32_t>(s.tqm.max_masked_vector_length))
-            std::snprintf(text, sizeof text, "mask+0x%llx", static_cast<unsigned long long>(a - mask));
+        const memory_view mem = memory_view::current();
+        if (mem.base != 0 && mem.holds(a, 0))
+            std::snprintf(text, sizeof text, "+0x%llx", static_cast<unsigned long long>(a - mem.base));
+        else if (mem.mask_holds(a, 0))
+            std::snprintf(text, sizeof text, "mask+0x%llx", static_cast<unsigned long long>(a - mem.mask_base));
         else
             std::snprintf(text, sizeof text, "host:0x%llx", static_cast<unsigned long long>(a));
     }

@@ -40,6 +40,17 @@ struct cycle_memo {
     uint32_t cycles[KMRSIM_NUM_CONFIGS] = {};
 };
 cycle_memo memo[3];
+
+// Makes the estimate for a new shape (kept out of line, so that the common
+// case, a remembered shape, is a few compares and adds).
+[[gnu::noinline]] void remember_shape(cycle_memo &m, int dim, int esize, uint32_t rows, uint32_t mats)
+{
+    instruction_cycles(dim, esize, m.cycles);
+    m.dim = dim;
+    m.vl = sim().regs[REG_VL];
+    m.rows = rows;
+    m.mats = mats;
+}
 }  // namespace
 
 void account_cycles(vinstr_t instr, int dim, int esize)
@@ -47,13 +58,8 @@ void account_cycles(vinstr_t instr, int dim, int esize)
     const kmr_sim_t &s = sim();
     cycle_memo &m = memo[esize >= 4 ? 2 : esize >= 2 ? 1 : 0];
     const uint32_t rows = dim >= 2 ? s.regs[REG_ROWS] : 0, mats = dim == 3 ? s.regs[REG_MATS] : 0;
-    if (m.dim != dim || m.vl != s.regs[REG_VL] || m.rows != rows || m.mats != mats) {
-        instruction_cycles(dim, esize, m.cycles);
-        m.dim = dim;
-        m.vl = s.regs[REG_VL];
-        m.rows = rows;
-        m.mats = mats;
-    }
+    if (m.dim != dim || m.vl != s.regs[REG_VL] || m.rows != rows || m.mats != mats) [[unlikely]]
+        remember_shape(m, dim, esize, rows, mats);
     uint32_t *cycles = sim().stats.cycle_count[instr];
     for (int i = 0; i < KMRSIM_NUM_CONFIGS; ++i)
         cycles[i] += m.cycles[i];

@@ -22,6 +22,7 @@
 #include "memory.hpp"
 #include "observers.hpp"
 #include "overlap.hpp"
+#include "short_row.hpp"
 #include "whole_row.hpp"
 
 namespace kmrsim {
@@ -47,6 +48,9 @@ struct engine {
     // for the enumeration).
     static void run(int dim, int form, vinstr_t op, void *dest, const void *A, const void *B, bool masked, bool acc)
     {
+        if (dim == 1 && !masked && !acc && op < VCUSTOM0 &&
+            short_row_path<D, S, Src>::try_run(form, op, addr(dest), addr(A), addr(B), self().ws))
+            return;
         const kmr_sim_t &s = sim();
         // Every field is set below; value-initialising the whole record would
         // cost more than the rest of a short instruction's set-up.

@@ -54,20 +54,52 @@ struct whole_row_path {
                 return false;
             const size_t n = size_t(row.L);  // held apart: stores of S could alias row.L
             const size_t bytes = n * sizeof(S);
-            const uintptr_t f = c.mem.flag_of(row.dest);
             std::memmove(ptr(row.dest), ptr(row.a.values), bytes);
-            std::memmove(ptr(f), ptr(row.a.flags), bytes);
-            if (f % alignof(S) == 0) {
-                S *const flags = static_cast<S *>(ptr(f));
-                for (size_t i = 0; i < n; ++i)
-                    flags[i] = static_cast<S>(flags[i] != 0);
-            } else {
-                for (size_t i = 0; i < n; ++i)
-                    store<S>(f + i * sizeof(S), static_cast<S>(load<S>(f + i * sizeof(S)) != 0));
-            }
+            move_flags(c.mem.flag_of(row.dest), row.a.flags, n);
             return true;
         }
         return false;
+    }
+
+    // Moves n flags of type S from `from` to `to` as memmove would (the
+    // ranges may overlap), each stored as 0 or 1: one pass instead of a move
+    // and a second pass over the moved flags. Blocks of 64 bytes are loaded
+    // whole before they are stored, and are taken in the direction that
+    // reads every element before anything overwrites it: downwards when the
+    // flags move up, upwards otherwise.
+    static void move_flags(uintptr_t to, uintptr_t from, size_t n)
+    {
+        typedef S vec_t __attribute__((vector_size(16)));
+        constexpr size_t V = 16 / sizeof(S), K = 4 * V;  // elements per vector, per block
+        const size_t whole = n / K * K;
+        auto get = [&](size_t i) {
+            vec_t v;
+            std::memcpy(&v, ptr(from + i * sizeof(S)), sizeof v);
+            return reinterpret_cast<vec_t>(v == 0) + 1;  // -1 + 1 where 0, else 0 + 1
+        };
+        auto put = [&](size_t i, vec_t v) { std::memcpy(ptr(to + i * sizeof(S)), &v, sizeof v); };
+        auto block = [&](size_t i) {
+            const vec_t v0 = get(i), v1 = get(i + V), v2 = get(i + 2 * V), v3 = get(i + 3 * V);
+            put(i, v0);
+            put(i + V, v1);
+            put(i + 2 * V, v2);
+            put(i + 3 * V, v3);
+        };
+        auto one = [&](size_t i) { store<S>(to + i * sizeof(S), static_cast<S>(load<S>(from + i * sizeof(S)) != 0)); };
+        if (to > from) {
+            for (size_t i = n; i > whole;)
+                one(--i);
+            for (size_t i = whole; i > 0;) {
+                i -= K;
+                block(i);
+            }
+        } else {
+            size_t i = 0;
+            for (; i < whole; i += K)
+                block(i);
+            for (; i < n; ++i)
+                one(i);
+        }
     }
 
     static void run_row(executor<D, S> &ex, const instr_ctx<S> &c, const row_ctx &row)

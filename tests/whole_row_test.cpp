@@ -6,6 +6,7 @@
 // ranges, destinations a few elements before or after a source (old values,
 // own results, mixtures of both), mixed widths, overlapping rows, the mask
 // memory as destination, masks and accumulation.
+#include <algorithm>
 #include <random>
 #include <utility>
 #include <string>
@@ -157,6 +158,38 @@ TEST_F(WholeRow, OneRowOverlapsAgreeWithThePipeline)
                     if (testing::Test::HasFatalFailure())
                         return;
                 }
+            }
+        }
+    }
+}
+
+// Rows of one element type, unmasked and not accumulating, which mostly take
+// the short-row path: lengths from one element to beyond a chunk, sources
+// apart from the destination, identical to it, a few elements before or
+// after it, or a byte off, in every form.
+TEST_F(WholeRow, ShortRowsAgreeWithThePipeline)
+{
+    const shape shapes[] = {SHAPE_VV(1D_, VVWWS, 4, 4, 1, false), SHAPE_VV(1D_, VVHHS, 2, 2, 1, false),
+                            SHAPE_VV(1D_, VVBBU, 1, 1, 1, false), SHAPE_SV(1D_, SVWWU, 4, 4, 1, false),
+                            SHAPE_VE(1D_, VEHHU, 2, 2, 1, false), SHAPE_SE(1D_, SEWBS, 4, 1, 1, false)};
+    init_lanes(4);
+    for (const shape &s : shapes) {
+        for (int L : {1, 17, 64, 257, 700, 1030}) {
+            if (L * std::max(s.src_size, s.dst_size) > 1400)
+                continue;
+            for (int where : {-3, -1, 0, 1, 3, 100000}) {
+                const vinstr_t op = any_builtin();
+                const int64_t d = base - 1500 + (pick(0, 4) == 0 ? 1 : 0);
+                const int64_t far = base + 100;
+                const int64_t a = where == 100000 ? far : d + int64_t(where) * s.src_size + (pick(0, 5) == 0 ? 1 : 0);
+                const int64_t b = pick(0, 1) ? a : far + pick(0, 3);
+                randomise();
+                set_vl(uint32_t(L));
+                const int32_t scalar = static_cast<int32_t>(rng());
+                compare(describe(s, op, 4, L, a, b, d),
+                        [&] { s.issue(op, sp(size_t(d)), sp(size_t(a)), scalar, sp(size_t(b))); });
+                if (testing::Test::HasFatalFailure())
+                    return;
             }
         }
     }
@@ -361,12 +394,12 @@ TEST_F(WholeRow, MovesAgreeWithThePipeline)
         init_lanes(lanes);
         for (const shape &s : moves) {
             for (int k = -40; k <= 40; ++k) {
-                const int L = pick(1, 64);
+                const int L = pick(1, 200);
                 const int64_t a = base + (pick(0, 4) == 0 ? 1 : 0);
                 const int64_t d = a + int64_t(k) * s.dst_size;
                 set_2d(3, (L + 2) * s.dst_size, (L + 2) * s.src_size, 0);
                 randomise();
-                for (int64_t i = base - 512; i < base + 512; ++i)
+                for (int64_t i = base - 3072; i < base + 3072; ++i)
                     state().flag_memory[i] = static_cast<uint8_t>(pick(0, 2) == 0 ? pick(2, 255) : 0);
                 set_vl(uint32_t(L));
                 compare(describe(s, VMOV, lanes, L, a, a, d),

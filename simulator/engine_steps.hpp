@@ -213,12 +213,35 @@ struct engine_steps {
                     store<D>(f + i * sizeof(D), static_cast<D>(flags[i]));
             return;
         }
+        if (mem.holds(d, n * sizeof(D)) || mem.mask_holds(d, n * sizeof(D))) {
+            // Every element lies in memory (a lane group at a row's end may
+            // reach beyond it): a disabled element stores its own value back,
+            // so the loops have no branch and vectorise.
+            select_enabled(d, n, values, en);
+            if (with_flags)
+                select_enabled(f, n, flags, en);
+            return;
+        }
         for (size_t i = 0; i < n; ++i) {
             if (en[i] == 0)
                 continue;
             store<D>(d + i * sizeof(D), static_cast<D>(values[i]));
             if (with_flags)
                 store<D>(f + i * sizeof(D), static_cast<D>(flags[i]));
+        }
+    }
+
+    // Element i of the n elements of type D at d becomes values[i] where
+    // en[i] is not 0 and keeps its value elsewhere. The arrays are the
+    // engine's own, apart from the memories.
+    template <typename V>
+    KMRSIM_ALWAYS_INLINE static void select_enabled(uintptr_t d, size_t n, const V *__restrict values,
+                                                    const S *__restrict en)
+    {
+        for (size_t i = 0; i < n; ++i) {
+            const D old = load<D>(d + i * sizeof(D));
+            const D v = static_cast<D>(values[i]);  // read unconditionally, so the select if-converts
+            store<D>(d + i * sizeof(D), en[i] != 0 ? v : old);
         }
     }
 

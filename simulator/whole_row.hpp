@@ -126,9 +126,18 @@ struct whole_row_path {
         const size_t chunk = std::min(w.cap, c.plan.chunk_limit);
         const bool use_enable = c.masked || c.info->conditional;
         // Results may be computed straight into the destination and its flags
-        // when nothing needs narrowing or an enable test.
-        const bool write_in_place = !c.acc && !use_enable && row.dest_flags && std::is_same_v<D, S> &&
-                                    row.dest % alignof(S) == 0 && mem.flag_of(row.dest) % alignof(S) == 0;
+        // when nothing needs narrowing. With an enable test, the element loop
+        // keeps a disabled element's old value, which in place is the
+        // destination's own; that loop needs its results apart from the
+        // sources it reads where they lie.
+        const size_t dest_bytes = size_t(L) * sizeof(D);
+        auto apart = [&](const source_view &src) {
+            const uintptr_t lo = src.values, hi = src.values + size_t(L) * sizeof(Src);
+            return lo == 0 || hi <= row.dest || row.dest + dest_bytes <= lo;
+        };
+        const bool write_in_place = !c.acc && row.dest_flags && std::is_same_v<D, S> &&
+                                    row.dest % alignof(S) == 0 && mem.flag_of(row.dest) % alignof(S) == 0 &&
+                                    (!use_enable || (apart(a) && apart(b)));
         S *en = w.enable[0];
         if (a.values == 0)
             steps::broadcast(w.a, std::min(chunk, size_t(L)), static_cast<S>(load<int32_t>(row.scalar)));

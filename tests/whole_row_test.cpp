@@ -195,6 +195,36 @@ TEST_F(WholeRow, ShortRowsAgreeWithThePipeline)
     }
 }
 
+// Masked and conditional rows that end at the scratchpad's last byte in the
+// middle of a lane group: the lane groups reach past the end, where nothing
+// may be read or written (the address sanitizer watches), and both paths
+// store only the enabled elements inside.
+TEST_F(WholeRow, EnabledStoresAtTheScratchpadEndAgreeWithThePipeline)
+{
+    const shape shapes[] = {SHAPE_VV(masked_1D_, VVWWS, 4, 4, 1, true), SHAPE_VV(masked_1D_, VVHHU, 2, 2, 1, true),
+                            SHAPE_VV(masked_1D_, VVHBS, 2, 1, 1, true), SHAPE_VV(1D_, VVBBS, 1, 1, 1, false)};
+    init_lanes(4);
+    uint8_t *const end = static_cast<uint8_t *>(state().tqm.scratchpad_end);
+    const int64_t size = end - sp(0);
+    for (const shape &s : shapes) {
+        for (int L = 1; L <= 9; ++L) {
+            for (const vinstr_t op : {VADD, VCMV_LTZ, VCMV_NZ}) {
+                random_mask(L);
+                const int64_t d = size - L * s.dst_size;
+                for (int64_t i = d - 64; i < size; ++i) {
+                    *sp(size_t(i)) = static_cast<uint8_t>(rng());
+                    state().flag_memory[i] = static_cast<uint8_t>(pick(0, 1));
+                }
+                const int64_t a = base, b = base + 512;
+                compare(describe(s, op, 4, L, a, b, d),
+                        [&] { s.issue(op, sp(size_t(d)), sp(size_t(a)), 0, sp(size_t(b))); });
+                if (testing::Test::HasFatalFailure())
+                    return;
+            }
+        }
+    }
+}
+
 // 2D and 3D instructions whose rows overlap each other and the sources, and
 // in-place ones (a source that is the destination, row for row) with rows
 // apart, touching or overlapping.

@@ -19,11 +19,11 @@ struct group_arrays {
 // Calls the custom function of the instruction on one lane group and
 // returns the destination the function leaves for it.
 template <typename S>
-KMRSIM_ALWAYS_INLINE uintptr_t call_custom(const instr_ctx<S> &c, uintptr_t group_dest, bool start, bool end,
-                                           group_arrays<S> g)
+KMRSIM_ALWAYS_INLINE uintptr_t call_custom(kmrsim_custom_func_t func, uint16_t opcode_select, uintptr_t group_dest,
+                                           bool start, bool end, group_arrays<S> g)
 {
     kmrsim_custom_args args;  // every field is set below
-    args.opcode_select = c.opcode_select;
+    args.opcode_select = opcode_select;
     args.start = start ? 1 : 0;
     args.end = end ? 1 : 0;
     args.dest_addr_in = ptr(group_dest);
@@ -38,7 +38,7 @@ KMRSIM_ALWAYS_INLINE uintptr_t call_custom(const instr_ctx<S> &c, uintptr_t grou
     args.b_flag = g.b_flag;
     args.out = g.out;
     args.out_flag = g.out_flag;
-    c.func(&args);
+    func(&args);
     return addr(args.dest_addr_out);
 }
 

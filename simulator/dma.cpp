@@ -44,6 +44,27 @@ kmrsim::dma_index pending;
 // request is appended without walking the queue.
 dma_request_t *queue_tail = nullptr;
 
+// Nodes of completed or dropped requests, linked through next, for the
+// next requests: a program queues and completes transfers over and over, and
+// reusing the nodes spares a call to the allocator for each.
+dma_request_t *spare_nodes = nullptr;
+
+// A node for a new request (null when memory runs out).
+inline dma_request_t *take_node()
+{
+    dma_request_t *n = spare_nodes;
+    if (n == nullptr)
+        return static_cast<dma_request_t *>(std::malloc(sizeof(dma_request_t)));
+    spare_nodes = n->next;
+    return n;
+}
+
+inline void release_node(dma_request_t *n)
+{
+    n->next = spare_nodes;
+    spare_nodes = n;
+}
+
 // Performs the head request completely and removes it.
 inline void complete_head(kmr_sim_t &s, kmrsim::dma_cause cause)
 {
@@ -53,7 +74,7 @@ inline void complete_head(kmr_sim_t &s, kmrsim::dma_cause cause)
     s.dma_queue = n->next;
     if (n == queue_tail)
         queue_tail = nullptr;
-    std::free(n);
+    release_node(n);
 }
 
 // How a touched range [b0, b1) meets a request's scratchpad range [a0, a1).
@@ -83,9 +104,10 @@ void add_dma_stats(kmrsim_stats_t &st, size_t num_bytes)
     const uint32_t n = static_cast<uint32_t>(num_bytes);
     st.dma_calls += 1;
     st.dma_bytes += n;
-    // Cycles on a bus of 2^k bytes: ceil(n / 2^k).
+    // Cycles on a bus of 2^k bytes: ceil(n / 2^k), summed in 64 bits so that
+    // n + 2^k - 1 cannot wrap.
     for (uint32_t k = 0; k < KMRSIM_NUM_CONFIGS; ++k)
-        st.dma_cycles[k] += (n >> k) + ((n & ((1u << k) - 1u)) != 0 ? 1u : 0u);
+        st.dma_cycles[k] += static_cast<uint32_t>((uint64_t(n) + ((uint64_t(1) << k) - 1)) >> k);
 }
 
 void complete_all(kmr_sim_t &s, kmrsim::dma_cause cause)
@@ -116,7 +138,7 @@ void request(void *to, const void *from, size_t num_bytes, bool to_host, const v
     }
     kmrsim::verify_sp_range(sp_side, len);
 
-    auto *node = static_cast<dma_request_t *>(std::malloc(sizeof(dma_request_t)));
+    dma_request_t *node = take_node();
     if (node == nullptr) {
         std::fprintf(stderr, "Error: out of memory queuing a DMA request of %zu bytes\n", num_bytes);
         std::exit(EXIT_FAILURE);
@@ -208,8 +230,7 @@ void _internal_do_dma_until(void *sp_ptr, size_t len)
             found->to += sz;
             found->from += sz;
             found->size -= sz;
-            pending.remove(found, a0);
-            pending.add(found, a0 + sz, a0 + sz + found->size);
+            pending.advance(found, a0, a0 + sz, a0 + sz + found->size);
         }
     }
 }
@@ -230,6 +251,13 @@ void kmrsim::drop_dma_queue()
         if (kmrsim::observers_active) [[unlikely]]
             kmrsim::observe_dma_drop(*n);
         s.dma_queue = n->next;
+        std::free(n);
+    }
+    // The spare nodes go back to the allocator too (a new simulator state
+    // starts without any).
+    while (spare_nodes != nullptr) {
+        dma_request_t *n = spare_nodes;
+        spare_nodes = n->next;
         std::free(n);
     }
     queue_tail = nullptr;

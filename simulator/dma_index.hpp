@@ -8,6 +8,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -17,28 +18,60 @@ namespace kmrsim {
 
 class dma_index {
 public:
-    // A transfer was queued over [a0, a1).
+    // A transfer was queued over [a0, a1). Transfers usually arrive in
+    // increasing address order and are appended.
     void add(const dma_request_t *node, uintptr_t a0, uintptr_t a1)
     {
         longest_ = std::max(longest_, a1 - a0);
         const entry e{a0, a1, node};
-        entries_.insert(std::upper_bound(entries_.begin(), entries_.end(), e, by_start), e);
+        if (entries_.size() == first_ || entries_.back().a0 <= a0)
+            entries_.push_back(e);
+        else
+            entries_.insert(entries_.begin() + (first_at_or_after(a0) - entries_.data()), e);
     }
 
-    // A transfer queued at a0 completed.
+    // A transfer queued at a0 completed. Transfers usually complete in the
+    // order they were queued, so the entry at the front of the index is
+    // usually the one: it is dropped by moving the front, without shifting
+    // the others.
     void remove(const dma_request_t *node, uintptr_t a0)
     {
-        auto it = std::lower_bound(entries_.begin(), entries_.end(), entry{a0, a0, nullptr}, by_start);
-        while (it != entries_.end() && it->node != node)
-            ++it;
-        if (it != entries_.end())
+        const auto it = find(node, a0);
+        if (it == entries_.end())
+            return;
+        if (it == live_begin())
+            ++first_;
+        else
             entries_.erase(it);
+        if (first_ == entries_.size()) {
+            entries_.clear();
+            first_ = 0;
+        } else if (first_ >= 64 && first_ * 2 >= entries_.size()) {
+            entries_.erase(entries_.begin(), live_begin());
+            first_ = 0;
+        }
+    }
+
+    // The transfer queued at a0 was performed up to new_a0 and now covers
+    // [new_a0, a1). It stays in place when that keeps the order by start
+    // (the next entry starts at new_a0 or later).
+    void advance(const dma_request_t *node, uintptr_t a0, uintptr_t new_a0, uintptr_t a1)
+    {
+        const auto it = find(node, a0);
+        if (it != entries_.end() && (it + 1 == entries_.end() || (it + 1)->a0 >= new_a0)) {
+            it->a0 = new_a0;
+            it->a1 = a1;
+            return;
+        }
+        remove(node, a0);
+        add(node, new_a0, a1);
     }
 
     // Nothing is pending (the queue was emptied or dropped).
     void clear()
     {
         entries_.clear();
+        first_ = 0;
         longest_ = 0;
     }
 
@@ -51,14 +84,14 @@ public:
     bool may_touch(uintptr_t b0, uintptr_t b1) const
     {
         const uintptr_t from = b0 > longest_ ? b0 - longest_ : 0;
-        for (auto it = std::lower_bound(entries_.begin(), entries_.end(), entry{from, from, nullptr}, by_start);
-             it != entries_.end() && it->a0 <= b1; ++it)
-            if (it->a1 > b0 && (it->a0 < b1 || it->a0 == it->a1))
+        for (const entry *e = first_at_or_after(from), *end = entries_.data() + entries_.size();
+             e != end && e->a0 <= b1; ++e)
+            if (e->a1 > b0 && (e->a0 < b1 || e->a0 == e->a1))
                 return true;
         return false;
     }
 
-    bool empty() const { return entries_.empty(); }
+    bool empty() const { return entries_.size() == first_; }
 
 private:
     struct entry {
@@ -67,8 +100,44 @@ private:
     };
     static bool by_start(const entry &x, const entry &y) { return x.a0 < y.a0; }
 
-    std::vector<entry> entries_;  // sorted by a0
-    uintptr_t longest_ = 0;       // longest range added since the index was last cleared
+    std::vector<entry>::iterator live_begin() { return entries_.begin() + std::ptrdiff_t(first_); }
+
+    // The entry of a node queued at a0 (end() if there is none).
+    std::vector<entry>::iterator find(const dma_request_t *node, uintptr_t a0)
+    {
+        if (empty())
+            return entries_.end();
+        if (live_begin()->node == node)
+            return live_begin();
+        auto it = std::lower_bound(live_begin(), entries_.end(), entry{a0, a0, nullptr}, by_start);
+        while (it != entries_.end() && it->node != node)
+            ++it;
+        return it;
+    }
+
+    // The first entry whose start is `from` or later. Completion mostly asks
+    // about the front of the queue, or about ranges past every transfer;
+    // otherwise a binary search whose steps choose by a conditional move
+    // rather than a branch (they would mispredict about every other step).
+    const entry *first_at_or_after(uintptr_t from) const
+    {
+        const entry *base = entries_.data() + first_;
+        size_t n = entries_.size() - first_;
+        if (n == 0 || base->a0 >= from)
+            return base;
+        if (base[n - 1].a0 < from)
+            return base + n;
+        while (n > 1) {
+            const size_t half = n / 2;
+            base = base[half].a0 < from ? base + half : base;
+            n -= half;
+        }
+        return base + (base->a0 < from ? 1 : 0);
+    }
+
+    std::vector<entry> entries_;  // sorted by a0 from index first_; the entries before it are gone
+    size_t first_ = 0;
+    uintptr_t longest_ = 0;  // longest range added since the index was last cleared
 };
 
 }  // namespace kmrsim

@@ -109,7 +109,7 @@ struct engine {
             return;
 
         self().ws.ensure(static_cast<size_t>(c.G));
-        c.plan = make_plan(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c);
+        make_plan(c.plan, dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c);
         plan_dma(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c);
 
         for (int32_t m = 0; m < M; ++m) {
@@ -140,19 +140,25 @@ struct engine {
     // over all rows, or, in a one-row instruction, in one of the relations of
     // classify_source that has a whole-row equivalent, or, in a
     // two-dimensional instruction, in a relation of classify_rows.
-    static row_plan make_plan(uintptr_t dest, uintptr_t A, uintptr_t B, int32_t d2, int32_t d3, int32_t a2, int32_t a3,
-                              int32_t b2, int32_t b3, int32_t R, int32_t M, const instr_ctx<S> &c)
+    //
+    // The plan is written where it is kept (c.plan): a record returned by
+    // value would be copied with wide loads right after the narrow stores
+    // that filled it, which stalls the store-to-load forwarding of every
+    // instruction.
+    [[gnu::noinline]] static void make_plan(row_plan &plan, uintptr_t dest, uintptr_t A, uintptr_t B, int32_t d2,
+                                            int32_t d3, int32_t a2, int32_t a3, int32_t b2, int32_t b3, int32_t R,
+                                            int32_t M, const instr_ctx<S> &c)
     {
-        row_plan plan;
+        plan = row_plan{};
         if (!whole_row_path_enabled)
-            return plan;
+            return;
         if (c.custom) {
             plan_custom_batches(plan, dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c);
-            return plan;
+            return;
         }
         plan.direct = true;
         if (c.acc)
-            return plan;
+            return;
         const kmr_sim_t &s = sim();
         const int64_t L = c.masked ? s.mask_length : static_cast<int32_t>(s.regs[REG_VL]);
         const bool reads_a = a_is_vector(c.form);
@@ -171,12 +177,14 @@ struct engine {
                 plan.mask = classify(mask, 1);
             plan.direct = plan.a != source_access::pipeline && plan.b != source_access::pipeline &&
                           plan.mask != source_access::pipeline;
-            return plan;
+            return;
         }
 
         span ds;
-        if (!operand_span(dest, d2, d3, R, M, L * int64_t(sizeof(D)), ds))
-            return row_plan{};
+        if (!operand_span(dest, d2, d3, R, M, L * int64_t(sizeof(D)), ds)) {
+            plan = row_plan{};
+            return;
+        }
         // Destination rows that do not overlap one another: then a source that
         // is the destination itself, row for row and element for element, only
         // ever reads an element before that same element is written.
@@ -205,9 +213,10 @@ struct engine {
         if (reads_b)
             plan.b = access(B, b2, b3, sizeof(Src));
         if (plan.a == source_access::pipeline || plan.b == source_access::pipeline ||
-            (c.masked && !independent(mask, 0, 0, 1)))
-            return row_plan{};
-        return plan;
+            (c.masked && !independent(mask, 0, 0, 1))) {
+            plan = row_plan{};
+            return;
+        }
     }
 
     // Shows a row to the tools that are on (kept out of line, so that the

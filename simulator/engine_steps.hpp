@@ -32,6 +32,23 @@ struct source_view {
                                // element has a flag only if it lies in it
 };
 
+// 16 bytes of unsigned elements of a size, as one vector (GCC's vector
+// extensions, which every target supports).
+template <size_t Size>
+struct vector16;
+template <>
+struct vector16<1> {
+    typedef uint8_t type __attribute__((vector_size(16)));
+};
+template <>
+struct vector16<2> {
+    typedef uint16_t type __attribute__((vector_size(16)));
+};
+template <>
+struct vector16<4> {
+    typedef uint32_t type __attribute__((vector_size(16)));
+};
+
 // Elements of type D (destination), S (computation) and Src (vector sources).
 template <typename D, typename S, typename Src>
 struct engine_steps {
@@ -217,9 +234,7 @@ struct engine_steps {
             // Every element lies in memory (a lane group at a row's end may
             // reach beyond it): a disabled element stores its own value back,
             // so the loops have no branch and vectorise.
-            select_enabled(d, n, values, en);
-            if (with_flags)
-                select_enabled(f, n, flags, en);
+            store_inside(mem, d, n, values, flags, en, with_flags);
             return;
         }
         for (size_t i = 0; i < n; ++i) {
@@ -231,9 +246,50 @@ struct engine_steps {
         }
     }
 
+    // store_enabled with an enable array, for n elements at d that lie
+    // wholly in the memories: every element is read and written back, with
+    // its old value and flag where en is 0. Nothing runs between the read and
+    // the write, so memory ends up exactly as with stores of the enabled
+    // elements alone, without a branch per element. Runs of 16 bytes of one
+    // element size (a full lane group, say) take one vector select for the
+    // value and the flag; other runs a loop the compiler vectorises.
+    template <typename V>
+    KMRSIM_ALWAYS_INLINE static void store_inside(const memory_view &mem, uintptr_t d, size_t n,
+                                                  const V *__restrict values, const S *__restrict flags,
+                                                  const S *__restrict en, bool with_flags)
+    {
+        const uintptr_t f = mem.flag_of(d);
+        if constexpr (sizeof(V) == sizeof(D) && sizeof(S) == sizeof(D)) {
+            using vec = typename vector16<sizeof(D)>::type;
+            constexpr size_t run = 16 / sizeof(D);
+            if (n % run == 0 && n > 0) {
+                size_t i = 0;
+                do {
+                    vec e, x, v;
+                    std::memcpy(&e, en + i, sizeof e);
+                    const vec keep = reinterpret_cast<vec>(e == 0);
+                    std::memcpy(&x, values + i, sizeof x);
+                    std::memcpy(&v, ptr(d + i * sizeof(D)), sizeof v);
+                    v = (v & keep) | (x & ~keep);
+                    std::memcpy(ptr(d + i * sizeof(D)), &v, sizeof v);
+                    if (with_flags) {
+                        std::memcpy(&x, flags + i, sizeof x);
+                        std::memcpy(&v, ptr(f + i * sizeof(D)), sizeof v);
+                        v = (v & keep) | (x & ~keep);
+                        std::memcpy(ptr(f + i * sizeof(D)), &v, sizeof v);
+                    }
+                    i += run;
+                } while (i < n);
+                return;
+            }
+        }
+        select_enabled(d, n, values, en);
+        if (with_flags)
+            select_enabled(f, n, flags, en);
+    }
+
     // Element i of the n elements of type D at d becomes values[i] where
-    // en[i] is not 0 and keeps its value elsewhere. The arrays are the
-    // engine's own, apart from the memories.
+    // en[i] is not 0 and keeps its value elsewhere.
     template <typename V>
     KMRSIM_ALWAYS_INLINE static void select_enabled(uintptr_t d, size_t n, const V *__restrict values,
                                                     const S *__restrict en)

@@ -76,7 +76,7 @@ struct lane_group_path {
 
         uintptr_t group_dest = row_group_dest;
         if (c.custom) {
-            group_dest = call_custom(c, row_group_dest, start, end,
+            group_dest = call_custom(c.func, c.opcode_select, row_group_dest, start, end,
                                      group_arrays<S>{w.a, w.a_flag, w.b, w.b_flag, out, out_flag, enable});
             if (!c.acc && check_custom_writes<D, S>(group_dest, row_group_dest, G, valid, enable))
                 stop_batches_if_read(c, group_dest, G);
@@ -104,6 +104,16 @@ struct lane_group_path {
     // go through the same pipeline. Returns the offset of the first lane
     // group left to the per-group path (the last, partial one, or every one
     // after a lane group wrote where others read).
+    //
+    // Lane groups that the function leaves at their place are queued without
+    // the pipeline's ring: the newest `held` stages of the pipeline are the
+    // batch's lane groups just before the current one, whose arrays and
+    // destinations follow from their position. When a lane group completes
+    // the pipeline, the oldest stage is written back as before: one from the
+    // ring while it has any (they are older), else the oldest held one. The
+    // held stages go into the ring, in order, before any other lane group is
+    // queued and when the batch ends, so every stage is written back after
+    // the same call as on the per-group path.
     static int32_t run_custom_batches(executor<D, S> &ex, instr_ctx<S> &c, const row_ctx &row)
     {
         workspace<D, S> &w = ex.ws;
@@ -120,7 +130,8 @@ struct lane_group_path {
             S *const out = w.batch_out[set];
             S *const out_flag = w.batch_out_flag[set];
             S *const enable = w.batch_enable[set];
-            steps::load_previous(mem, row.dest + first * sizeof(D), n, out, out_flag);
+            const uintptr_t batch_dest = row.dest + first * sizeof(D);
+            steps::load_previous(mem, batch_dest, n, out, out_flag);
             if (row.a.values == 0)
                 steps::broadcast(w.batch_a, n, static_cast<S>(load<int32_t>(row.scalar)));
             typename steps::operands o;
@@ -128,27 +139,75 @@ struct lane_group_path {
                                  {w.batch_a, w.batch_a_flag, w.batch_b, w.batch_b_flag, w.zero}, true);
             steps::enable_from_mask(enable, n, c.masked ? sim().mask_memory + first : nullptr);
 
-            for (size_t g = 0; g < n; g += size_t(G)) {
-                const int slot = ex.rb.next_slot();
-                const uintptr_t row_group_dest = row.dest + size_t(offset) * sizeof(D);
-                const bool start = offset == 0 && row.first_row;
-                const bool end = row.last_row && int64_t(offset) + G >= row.L;
-                const uintptr_t group_dest =
-                    call_custom(c, row_group_dest, start, end,
-                                group_arrays<S>{w.batch_a + g, w.batch_a_flag + g, w.batch_b + g, w.batch_b_flag + g,
-                                                out + g, out_flag + g, enable + g});
-                // A full lane group left at its place writes only its own elements.
-                const bool elsewhere = !c.acc && group_dest != row_group_dest &&
-                                       check_custom_writes<D, S>(group_dest, row_group_dest, G, G, enable + g);
-                queue_results(ex, c, row, G, G, slot, out + g, out_flag + g, enable + g, group_dest, row_group_dest,
-                              end);
+            // The instruction's last lane group, if it is in this batch,
+            // goes through queue_results, which empties the pipeline.
+            const bool has_end = row.last_row && full_end == row.L && first + n == size_t(full_end);
+            const size_t ends_at = has_end ? n - size_t(G) : n;
+            size_t held = 0;  // newest stages, not in the ring: lane groups g - held * G .. g - G
+            auto hand_over_held = [&](size_t g) {
+                for (size_t h = g - held * size_t(G); h < g; h += size_t(G)) {
+                    const int slot = ex.rb.next_slot();
+                    w.all_enabled[slot] = false;
+                    w.write_flags[slot] = row.dest_flags;
+                    ex.rb.put(
+                        stage{out + h, out_flag + h, static_cast<D *>(ptr(batch_dest + h * sizeof(D))), enable + h});
+                }
+                held = 0;
+            };
+            // Everything the loop needs after a call is copied first: the
+            // function may write any memory, so fields read through
+            // references would be loaded again after every call.
+            const size_t step = size_t(G);
+            S *const a = w.batch_a, *const a_flag = w.batch_a_flag, *const b = w.batch_b,
+                     *const b_flag = w.batch_b_flag;
+            const bool acc = c.acc, dest_flags = row.dest_flags;
+            const kmrsim_custom_func_t func = c.func;
+            const uint16_t select = c.opcode_select;
+            const memory_view m = mem;
+            size_t in_ring = size_t(ex.rb.size());  // older stages, in the ring
+            for (size_t g = 0; g < n; g += step) {
+                const uintptr_t row_group_dest = batch_dest + g * sizeof(D);
+                const bool start = g == 0 && first == 0 && row.first_row;
+                const uintptr_t group_dest = call_custom(
+                    func, select, row_group_dest, start, g == ends_at,
+                    group_arrays<S>{a + g, a_flag + g, b + g, b_flag + g, out + g, out_flag + g, enable + g});
                 offset += G;
+                if (acc) {
+                    accumulator += steps::sum_enabled(out + g, enable + g, step);
+                    continue;
+                }
+                if (group_dest == row_group_dest && g != ends_at) {
+                    // A full lane group left at its place writes only its own
+                    // elements (of the checked row).
+                    if constexpr (sizeof(D) < sizeof(S))
+                        steps::narrow(c.op, step, out + g, out + g);
+                    if (held + in_ring == pipeline_depth - 1) {
+                        if (in_ring == 0) {
+                            const size_t h = g - held * step;
+                            steps::store_inside(m, batch_dest + h * sizeof(D), step, out + h, out_flag + h,
+                                                enable + h, dest_flags);
+                            --held;
+                        } else {
+                            write_back_oldest(ex, m, G);
+                            --in_ring;
+                        }
+                    }
+                    ++held;
+                    continue;
+                }
+                hand_over_held(g);
+                const bool elsewhere = group_dest != row_group_dest &&
+                                       check_custom_writes<D, S>(group_dest, row_group_dest, G, G, enable + g);
+                queue_results(ex, c, row, G, G, ex.rb.next_slot(), out + g, out_flag + g, enable + g, group_dest,
+                              row_group_dest, g == ends_at);
+                in_ring = size_t(ex.rb.size());
                 if (elsewhere) {
                     stop_batches_if_read(c, group_dest, G);
                     if (!c.plan.batch_custom)
                         return offset;
                 }
             }
+            hand_over_held(n);
         }
         return offset;
     }
@@ -171,12 +230,18 @@ struct lane_group_path {
         w.all_enabled[slot] = !c.custom && !c.masked && !c.info->conditional && valid == G;
         w.write_flags[slot] = group_dest == row_group_dest ? row.dest_flags : !mem.mask_holds(group_dest, 1);
         ex.rb.put(stage{out, out_flag, static_cast<D *>(ptr(group_dest)), enable});
-        while (ex.rb.full() || (end && !ex.rb.empty())) {
-            const int oldest = ex.rb.oldest_slot();
-            const stage st = ex.rb.get();
-            steps::store_enabled(mem, addr(st.dest), size_t(G), st.result, st.flag,
-                                 w.all_enabled[oldest] ? nullptr : st.enable, w.write_flags[oldest]);
-        }
+        while (ex.rb.full() || (end && !ex.rb.empty()))
+            write_back_oldest(ex, mem, G);
+    }
+
+    // Writes the oldest stage back and takes it out of the pipeline.
+    KMRSIM_ALWAYS_INLINE static void write_back_oldest(executor<D, S> &ex, const memory_view &mem, int G)
+    {
+        const workspace<D, S> &w = ex.ws;
+        const int oldest = ex.rb.oldest_slot();
+        const stage st = ex.rb.get();
+        steps::store_enabled(mem, addr(st.dest), size_t(G), st.result, st.flag,
+                             w.all_enabled[oldest] ? nullptr : st.enable, w.write_flags[oldest]);
     }
 };
 

@@ -34,6 +34,7 @@ public:
 
     bool empty() const { return head == tail; }
     bool full() const { return advance(head) == tail; }
+    int size() const { return head >= tail ? head - tail : head + slots - tail; }
 
     void put(const Stage &stage)
     {

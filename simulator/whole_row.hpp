@@ -69,7 +69,7 @@ struct whole_row_path {
     // flags move up, upwards otherwise.
     static void move_flags(uintptr_t to, uintptr_t from, size_t n)
     {
-        typedef S vec_t __attribute__((vector_size(16)));
+        using vec_t = typename vector16<sizeof(S)>::type;
         constexpr size_t V = 16 / sizeof(S), K = 4 * V;  // elements per vector, per block
         const size_t whole = n / K * K;
         auto get = [&](size_t i) {

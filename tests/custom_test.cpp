@@ -663,3 +663,127 @@ TEST_F(Custom, BatchedLaneGroupsAgreeWithThePipeline)
         }
     }
 }
+
+namespace {
+
+// For comparing long batched rows with the per-group pipeline: every call
+// leaves a digest of its whole argument record in a log, and the function
+// may look at the scratchpad itself just before its lane group's
+// destination, where the lane groups three to four calls back land: that
+// shows whether their results reach memory after the same call.
+struct call_log {
+    std::vector<uint64_t> digests;
+    int lanes = 4;
+    bool peek = false;          // read the 16 bytes before the destination
+    int redirect_at = -1;       // call number that writes elsewhere
+    ptrdiff_t redirect_by = 0;  // bytes from its own destination
+} logged;
+
+uint64_t mix(uint64_t h, uint64_t v)
+{
+    return (h ^ v) * 0x100000001b3ull;
+}
+
+template <typename T>
+void logged_group(kmrsim_custom_args *x)
+{
+    const int g = logged.lanes * 4 / int(sizeof(T));
+    T *a = static_cast<T *>(x->a), *af = static_cast<T *>(x->a_flag), *b = static_cast<T *>(x->b),
+      *bf = static_cast<T *>(x->b_flag), *out = static_cast<T *>(x->out), *of = static_cast<T *>(x->out_flag),
+      *en = static_cast<T *>(x->valid_out);
+    uint64_t h = mix(mix(0xcbf29ce484222325ull, uint64_t(sp_offset(x->dest_addr_in))),
+                     uint64_t(x->start) * 2 + uint64_t(x->end));
+    for (int i = 0; i < g; ++i)
+        for (T v : {a[i], af[i], b[i], bf[i], out[i], of[i], en[i]})
+            h = mix(h, uint64_t(v));
+    uint32_t seen = 0;
+    const uint8_t *d = static_cast<const uint8_t *>(x->dest_addr_in);
+    if (logged.peek && d >= sp(16)) {
+        for (int i = 1; i <= 16; ++i)
+            seen = seen * 31u + d[-i];
+        h = mix(h, seen);
+    }
+    for (int i = 0; i < g; ++i) {
+        out[i] = static_cast<T>(uint32_t(a[i]) * 5u + uint32_t(b[i]) + uint32_t(out[i]) + seen);
+        of[i] = static_cast<T>((a[i] ^ b[i]) & 1);
+        if ((uint32_t(a[i]) & 15u) == 3u)
+            en[i] = 0;
+    }
+    if (int(logged.digests.size()) == logged.redirect_at)
+        x->dest_addr_out = static_cast<uint8_t *>(x->dest_addr_in) + logged.redirect_by;
+    logged.digests.push_back(h);
+}
+void logged_words(kmrsim_custom_args *x)
+{
+    logged_group<int32_t>(x);
+}
+void logged_bytes(kmrsim_custom_args *x)
+{
+    logged_group<uint8_t>(x);
+}
+
+}  // namespace
+
+// Rows longer than a batch of lane groups (the workspace holds 1024
+// elements at least), so that queued results pass from one batch to the
+// next: the memories and every call's argument record agree with the
+// per-group pipeline, also for a function that reads the scratchpad just
+// before its destination, for a narrowing destination, 2D rows whose
+// pipeline carries over from row to row, masks, and lane groups written
+// elsewhere (into a block that nothing reads, so batching goes on, or into
+// the sources, so it stops) in the middle of a batch.
+TEST_F(Custom, LongBatchedRowsAgreeWithThePipelineCallForCall)
+{
+    std::mt19937 rng(4242);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    for (int lanes : {1, 4, 8}) {
+        reinit(lanes, 128, 4096);
+        logged.lanes = lanes;
+        for (int n = 0; n < 40; ++n) {
+            const int kind = pick(0, 3);  // 0, 1: words; 2: words narrowed to bytes; 3: bytes
+            kmrsim_set_custom_instruction(0, 1, lanes, kind == 3 ? logged_bytes : logged_words);
+            const int G = kind == 3 ? lanes * 4 : lanes;
+            const int L = pick(0, 2) == 0 ? pick(1, 4) * 1024 + pick(-G, G) : pick(1000, 3000);
+            const int R = kind == 1 ? 2 : 1;
+            const size_t dest_size = kind >= 2 ? 1 : 4;
+            const size_t d = 1024, a = 40000, b = 60000;
+            for (size_t i = 0; i < 128 * 1024; ++i) {
+                *sp(i) = static_cast<uint8_t>(rng());
+                state().flag_memory[i] = static_cast<uint8_t>(pick(0, 3) == 0);
+            }
+            const int32_t pitch = int32_t(size_t(L) * dest_size) + pick(0, 2) * 4;
+            set_2d(uint32_t(R), pitch, 0, 0);
+            set_vl(uint32_t(L));
+            logged.peek = pick(0, 1) == 1;
+            logged.redirect_at = pick(0, 2) == 0 ? pick(0, L / G) : -1;
+            // 100000: past every operand; else into source A.
+            logged.redirect_by = pick(0, 1) == 0 ? ptrdiff_t(100000 - d) : ptrdiff_t(a) - ptrdiff_t(d);
+            const bool masked = kind == 0 && L <= 2000 && pick(0, 1) == 1;
+            if (masked) {
+                int32_t *m = words(80000);
+                for (int i = 0; i < L; ++i)
+                    m[i] = pick(0, 3) != 0;
+                kmrsim_setup_mask(V_VVWWS, VCMV_NZ, m);
+            }
+            std::vector<uint64_t> whole_log;
+            const two_runs r = run_both_paths([&] {
+                logged.digests.clear();
+                if (masked)
+                    kmrsim_masked_1D_VVWWS(V_VVWWS, VCUSTOM0, sp(d), sp(a), sp(b));
+                else if (kind == 0)
+                    kmrsim_1D_VVWWS(V_VVWWS, VCUSTOM0, sp(d), sp(a), sp(b));
+                else if (kind == 1)
+                    kmrsim_2D_VVWWS(V_VVWWS, VCUSTOM0, sp(d), sp(a), sp(b));
+                else if (kind == 2)
+                    kmrsim_1D_VVWBS(V_VVWBS, VCUSTOM0, sp(d), sp(a), sp(b));
+                else
+                    kmrsim_2D_VVBBU(V_VVBBU, VCUSTOM0, sp(d), sp(a), sp(b));
+                if (whole_log.empty())
+                    whole_log = logged.digests;
+            });
+            ASSERT_TRUE(r.whole == r.pipelined) << "case " << n << " lanes " << lanes << " kind " << kind << " L " << L
+                                                << " R " << R << ": " << first_difference(r.whole, r.pipelined);
+            ASSERT_EQ(whole_log, logged.digests) << "case " << n << " lanes " << lanes << " kind " << kind;
+        }
+    }
+}

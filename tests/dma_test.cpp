@@ -448,3 +448,112 @@ TEST_F(Dma, RandomTransfersAndTouchesMatchAPlainWalkOfTheQueue)
         std::memcpy(&model[t.at], &big_host[t.from], t.size);
     EXPECT_EQ(std::memcmp(sp, model.data(), 4096), 0);
 }
+
+// Blocks queued in rounds, mostly in increasing address order as programs
+// queue them (sometimes decreasing, or shuffled), then completed front to
+// back by touches of part of each block, of whole blocks or of ranges
+// across several, with more requests and syncs in between: exactly what the
+// plain walk of the queue performs. This is the common shape of a program's
+// DMA, and the one the index of pending transfers answers without a search.
+TEST_F(Dma, BlocksQueuedInOrderAndCompletedFrontToBackMatchAPlainWalk)
+{
+    std::vector<uint8_t> big_host(1 << 15);
+    for (size_t i = 0; i < big_host.size(); ++i)
+        big_host[i] = static_cast<uint8_t>(i * 13 + 5);
+    std::vector<uint8_t> model(8192, 0);
+    std::memset(sp, 0, 8192);
+    std::vector<model_transfer> q;
+    uint32_t seed = 777;
+    auto next = [&](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    auto check = [&](int round, const char *what) {
+        ASSERT_EQ(std::memcmp(sp, model.data(), 8192), 0) << "round " << round << ": " << what;
+    };
+    for (int round = 0; round < 300; ++round) {
+        const size_t count = 1 + next(70), size = 1 + next(100);
+        const size_t base = next(uint32_t(8192 - count * size));
+        std::vector<size_t> order(count);
+        for (size_t k = 0; k < count; ++k)
+            order[k] = k;
+        const uint32_t shape = next(5);  // 0-2 increasing, 3 decreasing, 4 shuffled
+        if (shape == 3)
+            std::reverse(order.begin(), order.end());
+        for (size_t k = 0; shape == 4 && k + 1 < count; ++k)
+            std::swap(order[k], order[k + next(uint32_t(count - k))]);
+        for (size_t k : order) {
+            const size_t from = next(30000);
+            sim_dma_to_vector(sp + base + k * size, big_host.data() + from, size);
+            q.push_back({base + k * size, from, size});
+        }
+        for (size_t k = 0; k < count; ++k) {
+            const uint32_t how = next(6);
+            size_t b0 = base + k * size, len = 1 + next(uint32_t(size));  // part of the block
+            if (how == 0)
+                len = size;  // the whole block
+            else if (how == 1)
+                len = size * (1 + next(3));  // into the blocks after it
+            else if (how == 2)
+                b0 += next(uint32_t(size));  // from inside it
+            const size_t b1 = std::min<size_t>(8192, b0 + len);
+            touch(sp + b0, b1 - b0);
+            model_touch(q, model, big_host, b0, b1);
+            check(round, "touch");
+            if (next(8) == 0) {
+                const size_t at = next(8000), n = next(120), from = next(30000);
+                if (at + n <= 8192) {
+                    sim_dma_to_vector(sp + at, big_host.data() + from, n);
+                    q.push_back({at, from, n});
+                }
+            }
+        }
+        if (next(4) == 0) {
+            kmr_sim_sync();
+            for (const model_transfer &t : q)
+                std::memcpy(&model[t.at], &big_host[t.from], t.size);
+            q.clear();
+            check(round, "sync");
+        }
+    }
+    kmr_sim_sync();
+    for (const model_transfer &t : q)
+        std::memcpy(&model[t.at], &big_host[t.from], t.size);
+    EXPECT_EQ(std::memcmp(sp, model.data(), 8192), 0);
+}
+
+// The pattern of a double-buffered program: blocks in, instructions reading
+// the first half of each block (which completes the rest of the block
+// before it and half of its own), blocks out, sync; over and over, across
+// kmrsim_init, with the queue's nodes reused from round to round. Every
+// value arrives, the queue ends empty, and the counters count every
+// request.
+TEST_F(Dma, RepeatedRoundsCompletedByInstructionsDeliverEveryBlock)
+{
+    constexpr int blocks = 24, block = 256;
+    std::vector<uint8_t> in(blocks * block), out(blocks * block);
+    for (int init = 0; init < 3; ++init) {
+        if (init != 0)
+            SetUp();
+        kmr_set_vl(block / 8);  // words: half a block
+        for (int round = 0; round < 20; ++round) {
+            for (size_t i = 0; i < in.size(); ++i)
+                in[i] = static_cast<uint8_t>(i * 7 + size_t(round) * 3 + size_t(init));
+            std::fill(out.begin(), out.end(), uint8_t(0));
+            for (int k = 0; k < blocks; ++k)
+                sim_dma_to_vector(sp + k * block, in.data() + k * block, block);
+            for (int k = 0; k < blocks; ++k) {
+                kmrsim_1D_VVWWS(V_VVWWS, VMOV, sp + 16384 + k * block / 2, sp + k * block, 0);
+                ASSERT_EQ(std::memcmp(sp + 16384 + k * block / 2, in.data() + k * block, block / 2), 0)
+                    << "init " << init << " round " << round << " block " << k;
+            }
+            for (int k = 0; k < blocks; ++k)
+                sim_dma_to_host(out.data() + k * block, sp + k * block, block);
+            kmr_sim_sync();
+            ASSERT_EQ(head(), nullptr);
+            ASSERT_EQ(in, out) << "init " << init << " round " << round;
+        }
+        EXPECT_EQ(stats().dma_calls, 20u * 2u * blocks);
+        EXPECT_EQ(stats().dma_bytes, 20u * 2u * blocks * block);
+    }
+}

@@ -70,6 +70,26 @@ struct whole_row_path {
         return false;
     }
 
+    // An unmasked row whose every element has the same operands (a scalar A,
+    // and an opcode that reads neither B's value nor its flag: VMOV) gives
+    // every element the same result and flag. They are computed once and
+    // stored in all elements; the row reads no memory, so the write-back
+    // timing cannot matter.
+    static bool uniform_row(const instr_ctx<S> &c, const row_ctx &row)
+    {
+        if (c.masked || c.acc || c.info->conditional || row.a.values != 0 || c.info->reads_b || c.info->reads_b_flag)
+            return false;
+        const S a = static_cast<S>(load<int32_t>(row.scalar));
+        const S zero = 0;
+        S value = 0, flag = 0, unused = steps::ones;
+        c.loop_all(1, &a, &zero, &zero, &zero, &value, &flag, &unused, c.frac);
+        D narrowed_value, narrowed_flag;
+        steps::narrow_into(narrows_by_saturation(c.op), 1, &value, &narrowed_value);
+        steps::narrow_into(false, 1, &flag, &narrowed_flag);
+        steps::store_uniform(c.mem, row.dest, size_t(row.L), narrowed_value, narrowed_flag, row.dest_flags);
+        return true;
+    }
+
     static void run_row(executor<D, S> &ex, const instr_ctx<S> &c, const row_ctx &row)
     {
         const int32_t L = row.L;
@@ -77,7 +97,7 @@ struct whole_row_path {
             return;
         workspace<D, S> &w = ex.ws;
         const memory_view &mem = c.mem;
-        if (move_row(c, row))
+        if (move_row(c, row) || uniform_row(c, row))
             return;
         source_view a = row.a, b = row.b;
         if (c.plan.a == source_access::copy)
@@ -92,11 +112,24 @@ struct whole_row_path {
         }
 
         const size_t chunk = std::min(w.cap, c.plan.chunk_limit);
+        // The enable entries decide what is stored or summed: set from the
+        // mask, or, for a conditional opcode without a mask, written by the
+        // loop over every element (op_loop with AllEnabled records 1 where
+        // the opcode wrote and 0 where its condition failed, which is what a
+        // loop under an all-ones enable array leaves). Non-zero entries are
+        // all that the stores and sums look at.
         const bool use_enable = c.masked || c.info->conditional;
         // Results may be computed straight into the destination and its flags
         // when nothing needs narrowing or an enable test.
         const bool write_in_place = !c.acc && !use_enable && row.dest_flags && std::is_same_v<D, S> &&
                                     row.dest % alignof(S) == 0 && mem.flag_of(row.dest) % alignof(S) == 0;
+        // Sums without storing the results (accumulating, every element
+        // computed, an opcode that always writes).
+        const op_sum_fn<S> sum = c.acc && !use_enable ? select_op_sum<S>(c.op) : nullptr;
+        // The enumeration as B generated inside the element loop rather than
+        // stored first (every element computed, results stored).
+        const op_loop_enum_fn<S> loop_enum =
+            !c.acc && !c.masked && b.values == 0 && c.info->reads_b ? select_op_loop_enum<S>(c.op) : nullptr;
         S *en = w.enable[0];
         if (a.values == 0)
             steps::broadcast(w.a, std::min(chunk, size_t(L)), static_cast<S>(load<int32_t>(row.scalar)));
@@ -104,29 +137,31 @@ struct whole_row_path {
         for (size_t base = 0; base < size_t(L); base += chunk) {
             const size_t n = std::min(chunk, size_t(L) - base);
             typename steps::operands o;
-            steps::load_operands(o, mem, *c.info, a, b, base, n, {w.a, w.a_flag, w.b, w.b_flag, w.zero}, false);
+            steps::load_operands(o, mem, *c.info, a, b, base, n, {w.a, w.a_flag, w.b, w.b_flag, w.zero}, false,
+                                 loop_enum == nullptr);
+            if (sum != nullptr) {
+                accumulator += sum(n, o.a, o.a_flag, o.b, o.b_flag, c.frac);
+                continue;
+            }
 
             const uintptr_t d = row.dest + base * sizeof(D);
             S *out = write_in_place ? static_cast<S *>(ptr(d)) : w.out[0];
             S *out_flag = write_in_place ? static_cast<S *>(ptr(mem.flag_of(d))) : w.out_flag[0];
-            if (use_enable) {
-                steps::enable_from_mask(en, n, c.masked ? mask + base : nullptr);
+            if (c.masked) {
+                steps::enable_from_mask(en, n, mask + base);
                 c.loop_some(n, o.a, o.a_flag, o.b, o.b_flag, out, out_flag, en, c.frac);
+            } else if (loop_enum != nullptr) {
+                // The enumeration counts element indices, converted to S.
+                loop_enum(n, o.a, o.a_flag, static_cast<S>(base), out, out_flag, en, c.frac);
             } else {
                 c.loop_all(n, o.a, o.a_flag, o.b, o.b_flag, out, out_flag, en, c.frac);
             }
 
-            if (c.acc) {
+            if (c.acc)
                 accumulator += steps::sum_enabled(out, use_enable ? en : nullptr, n);
-            } else if (!write_in_place) {
-                const S *en_or_all = use_enable ? en : nullptr;
-                if constexpr (sizeof(D) < sizeof(S)) {
-                    steps::narrow(c.op, n, out, w.narrowed);
-                    steps::store_enabled(mem, d, n, w.narrowed, out_flag, en_or_all, row.dest_flags);
-                } else {
-                    steps::store_enabled(mem, d, n, out, out_flag, en_or_all, row.dest_flags);
-                }
-            }
+            else if (!write_in_place)
+                steps::store_results(c.op, mem, d, n, out, out_flag, use_enable ? en : nullptr, row.dest_flags,
+                                     w.narrowed);
         }
     }
 };

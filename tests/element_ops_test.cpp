@@ -452,8 +452,8 @@ void check_loops(std::mt19937_64 &rng)
         }
         for (bool all : {false, true}) {
             for (bool in_place : {false, true}) {
-                if (in_place && !all)
-                    continue;  // the loops over enabled elements take separate result arrays
+                if (in_place && (!all || conditional))
+                    continue;  // these loops take separate result arrays
                 SCOPED_TRACE("op " + std::to_string(op) + (all ? " all" : " enabled") + (in_place ? " in place" : ""));
                 std::vector<T> out = in_place ? a : out0, of = of0, en = en0;
                 if (all && conditional)

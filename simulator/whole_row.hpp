@@ -77,7 +77,8 @@ struct whole_row_path {
     // timing cannot matter.
     static bool uniform_row(const instr_ctx<S> &c, const row_ctx &row)
     {
-        if (c.masked || c.acc || c.info->conditional || row.a.values != 0 || c.info->reads_b || c.info->reads_b_flag)
+        // A vector A, the common case, is tested first.
+        if (row.a.values != 0 || c.info->reads_b || c.info->reads_b_flag || c.masked || c.acc || c.info->conditional)
             return false;
         const S a = static_cast<S>(load<int32_t>(row.scalar));
         const S zero = 0;
@@ -129,7 +130,7 @@ struct whole_row_path {
         // The enumeration as B generated inside the element loop rather than
         // stored first (every element computed, results stored).
         const op_loop_enum_fn<S> loop_enum =
-            !c.acc && !c.masked && b.values == 0 && c.info->reads_b ? select_op_loop_enum<S>(c.op) : nullptr;
+            b.values == 0 && c.info->reads_b && !c.acc && !c.masked ? select_op_loop_enum<S>(c.op) : nullptr;
         S *en = w.enable[0];
         if (a.values == 0)
             steps::broadcast(w.a, std::min(chunk, size_t(L)), static_cast<S>(load<int32_t>(row.scalar)));

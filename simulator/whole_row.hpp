@@ -77,8 +77,10 @@ struct whole_row_path {
     // timing cannot matter.
     static bool uniform_row(const instr_ctx<S> &c, const row_ctx &row)
     {
-        // A vector A, the common case, is tested first.
-        if (row.a.values != 0 || c.info->reads_b || c.info->reads_b_flag || c.masked || c.acc || c.info->conditional)
+        // Of the built-in opcodes only VMOV reads no B at all; testing its
+        // number first keeps the check to one comparison for the others.
+        if (c.op != VMOV || row.a.values != 0 || c.info->reads_b || c.info->reads_b_flag || c.masked || c.acc ||
+            c.info->conditional)
             return false;
         const S a = static_cast<S>(load<int32_t>(row.scalar));
         const S zero = 0;
@@ -98,7 +100,7 @@ struct whole_row_path {
             return;
         workspace<D, S> &w = ex.ws;
         const memory_view &mem = c.mem;
-        if (move_row(c, row) || uniform_row(c, row))
+        if (move_row(c, row))
             return;
         source_view a = row.a, b = row.b;
         if (c.plan.a == source_access::copy)
@@ -113,30 +115,59 @@ struct whole_row_path {
         }
 
         const size_t chunk = std::min(w.cap, c.plan.chunk_limit);
-        // The enable entries decide what is stored or summed: set from the
-        // mask, or, for a conditional opcode without a mask, written by the
-        // loop over every element (op_loop with AllEnabled records 1 where
-        // the opcode wrote and 0 where its condition failed, which is what a
-        // loop under an all-ones enable array leaves). Non-zero entries are
-        // all that the stores and sums look at.
         const bool use_enable = c.masked || c.info->conditional;
         // Results may be computed straight into the destination and its flags
         // when nothing needs narrowing or an enable test.
         const bool write_in_place = !c.acc && !use_enable && row.dest_flags && std::is_same_v<D, S> &&
                                     row.dest % alignof(S) == 0 && mem.flag_of(row.dest) % alignof(S) == 0;
-        // Sums without storing the results (accumulating, every element
-        // computed, an opcode that always writes).
+        if (a.values == 0) {
+            if (uniform_row(c, row))
+                return;
+            steps::broadcast(w.a, std::min(chunk, size_t(L)), static_cast<S>(load<int32_t>(row.scalar)));
+        }
+        // Rows that are not computed in place, or whose B is the
+        // enumeration, take their own loop; the loop below is left with rows
+        // computed in place.
+        if (!write_in_place || b.values == 0) {
+            chunks(w, c, row, a, b, mask, size_t(L), chunk, write_in_place);
+            return;
+        }
+
+        // A row computed in place: every element, straight into the
+        // destination and its flags.
+        for (size_t base = 0; base < size_t(L); base += chunk) {
+            const size_t n = std::min(chunk, size_t(L) - base);
+            typename steps::operands o;
+            steps::load_operands(o, mem, *c.info, a, b, base, n, {w.a, w.a_flag, w.b, w.b_flag, w.zero}, false);
+            const uintptr_t d = row.dest + base * sizeof(D);
+            c.loop_all(n, o.a, o.a_flag, o.b, o.b_flag, static_cast<S *>(ptr(d)), static_cast<S *>(ptr(mem.flag_of(d))),
+                       w.enable[0], c.frac);
+        }
+    }
+
+    // The chunks of a row (run_row). Accumulating rows without a mask, of an
+    // opcode that always writes, sum their results in the element loop
+    // (op_sum) without storing them. When B is the enumeration and there is
+    // no mask, the element loop counts the element indices itself
+    // (op_loop_enum) instead of reading them from an array filled first. A
+    // conditional opcode without a mask runs the loop over every element,
+    // which records in the enable entries where it wrote (1) and where its
+    // condition failed (0): what a loop under an all-ones enable array
+    // leaves, and all that the sums and stores look at. Results that are not
+    // computed in place are narrowed and stored (blended in under the
+    // enable entries) by store_results.
+    [[gnu::noinline]] static void chunks(workspace<D, S> &w, const instr_ctx<S> &c, const row_ctx &row,
+                                         const source_view &a, const source_view &b, const uint8_t *mask, size_t L,
+                                         size_t chunk, bool write_in_place)
+    {
+        const memory_view &mem = c.mem;
+        const bool use_enable = c.masked || c.info->conditional;
         const op_sum_fn<S> sum = c.acc && !use_enable ? select_op_sum<S>(c.op) : nullptr;
-        // The enumeration as B generated inside the element loop rather than
-        // stored first (every element computed, results stored).
         const op_loop_enum_fn<S> loop_enum =
             b.values == 0 && c.info->reads_b && !c.acc && !c.masked ? select_op_loop_enum<S>(c.op) : nullptr;
         S *en = w.enable[0];
-        if (a.values == 0)
-            steps::broadcast(w.a, std::min(chunk, size_t(L)), static_cast<S>(load<int32_t>(row.scalar)));
-
-        for (size_t base = 0; base < size_t(L); base += chunk) {
-            const size_t n = std::min(chunk, size_t(L) - base);
+        for (size_t base = 0; base < L; base += chunk) {
+            const size_t n = std::min(chunk, L - base);
             typename steps::operands o;
             steps::load_operands(o, mem, *c.info, a, b, base, n, {w.a, w.a_flag, w.b, w.b_flag, w.zero}, false,
                                  loop_enum == nullptr);
@@ -144,7 +175,6 @@ struct whole_row_path {
                 accumulator += sum(n, o.a, o.a_flag, o.b, o.b_flag, c.frac);
                 continue;
             }
-
             const uintptr_t d = row.dest + base * sizeof(D);
             S *out = write_in_place ? static_cast<S *>(ptr(d)) : w.out[0];
             S *out_flag = write_in_place ? static_cast<S *>(ptr(mem.flag_of(d))) : w.out_flag[0];
@@ -157,7 +187,6 @@ struct whole_row_path {
             } else {
                 c.loop_all(n, o.a, o.a_flag, o.b, o.b_flag, out, out_flag, en, c.frac);
             }
-
             if (c.acc)
                 accumulator += steps::sum_enabled(out, use_enable ? en : nullptr, n);
             else if (!write_in_place)

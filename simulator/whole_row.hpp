@@ -120,11 +120,8 @@ struct whole_row_path {
         // when nothing needs narrowing or an enable test.
         const bool write_in_place = !c.acc && !use_enable && row.dest_flags && std::is_same_v<D, S> &&
                                     row.dest % alignof(S) == 0 && mem.flag_of(row.dest) % alignof(S) == 0;
-        if (a.values == 0) {
-            if (uniform_row(c, row))
-                return;
-            steps::broadcast(w.a, std::min(chunk, size_t(L)), static_cast<S>(load<int32_t>(row.scalar)));
-        }
+        if (a.values == 0 && uniform_row(c, row))
+            return;
         // Rows that are not computed in place, or whose B is the
         // enumeration, take their own loop; the loop below is left with rows
         // computed in place.
@@ -135,6 +132,8 @@ struct whole_row_path {
 
         // A row computed in place: every element, straight into the
         // destination and its flags.
+        if (a.values == 0)
+            steps::broadcast(w.a, std::min(chunk, size_t(L)), static_cast<S>(load<int32_t>(row.scalar)));
         for (size_t base = 0; base < size_t(L); base += chunk) {
             const size_t n = std::min(chunk, size_t(L) - base);
             typename steps::operands o;
@@ -163,8 +162,14 @@ struct whole_row_path {
         const memory_view &mem = c.mem;
         const bool use_enable = c.masked || c.info->conditional;
         const op_sum_fn<S> sum = c.acc && !use_enable ? select_op_sum<S>(c.op) : nullptr;
-        const op_loop_enum_fn<S> loop_enum =
-            b.values == 0 && c.info->reads_b && !c.acc && !c.masked ? select_op_loop_enum<S>(c.op) : nullptr;
+        const op_loop_enum_fn<S> loop_enum = b.values == 0 && c.info->reads_b && !c.acc && !c.masked
+                                                 ? select_op_loop_enum<S>(c.op, a.values == 0)
+                                                 : nullptr;
+        // A scalar A: broadcast, or only in entry 0 for op_loop_enum, which
+        // reads it from there.
+        if (a.values == 0)
+            steps::broadcast(w.a, loop_enum != nullptr ? 1 : std::min(chunk, L),
+                             static_cast<S>(load<int32_t>(row.scalar)));
         S *en = w.enable[0];
         for (size_t base = 0; base < L; base += chunk) {
             const size_t n = std::min(chunk, L - base);

@@ -516,20 +516,28 @@ void check_enumerating_and_summing_loops(std::mt19937_64 &rng)
             of[i] = static_cast<T>(rng() & 1);
         }
         const T first = static_cast<T>(static_cast<U>(~U(0)) - U(100));
-        const auto enumerating = kmrsim::select_op_loop_enum<T>(op);
-        ASSERT_NE(enumerating, nullptr);
         const std::vector<T> out0 = out, of0 = of;
-        enumerating(n, a.data(), af.data(), first, out.data(), of.data(), en.data(), unsigned(sizeof(T) * 4));
+        for (bool scalar_a : {false, true}) {
+            SCOPED_TRACE(scalar_a ? "scalar A" : "vector A");
+            const auto enumerating = kmrsim::select_op_loop_enum<T>(op, scalar_a);
+            ASSERT_NE(enumerating, nullptr);
+            out = out0;
+            of = of0;
+            enumerating(n, a.data(), af.data(), first, out.data(), of.data(), en.data(), unsigned(sizeof(T) * 4));
+            for (size_t i = 0; i < n; ++i) {
+                const T bi = static_cast<T>(static_cast<U>(static_cast<U>(first) + static_cast<U>(i)));
+                const size_t k = scalar_a ? 0 : i;
+                T eo = out0[i], ef = of0[i], ee = T(1);
+                run_func<T>(static_cast<vinstr_t>(op), a[k], af[k], bi, T(0), eo, ef, ee);
+                ASSERT_EQ(out[i], eo) << "element " << i;
+                ASSERT_EQ(of[i], ef) << "element " << i;
+                if (conditional) {
+                    ASSERT_EQ(en[i] != 0, ee != 0) << "element " << i;
+                }
+            }
+        }
         int64_t expected_sum = 0;
         for (size_t i = 0; i < n; ++i) {
-            const T bi = static_cast<T>(static_cast<U>(static_cast<U>(first) + static_cast<U>(i)));
-            T eo = out0[i], ef = of0[i], ee = T(1);
-            run_func<T>(static_cast<vinstr_t>(op), a[i], af[i], bi, T(0), eo, ef, ee);
-            ASSERT_EQ(out[i], eo) << "element " << i;
-            ASSERT_EQ(of[i], ef) << "element " << i;
-            if (conditional) {
-                ASSERT_EQ(en[i] != 0, ee != 0) << "element " << i;
-            }
             T so = 0, sf = 0, se = T(1);
             run_func<T>(static_cast<vinstr_t>(op), a[i], af[i], b[i], bf[i], so, sf, se);
             expected_sum += static_cast<int64_t>(so);
@@ -554,7 +562,7 @@ TEST(ElementOpsLoop, EnumeratingAndSummingLoopsAgreeWithRunFunc)
     check_enumerating_and_summing_loops<uint16_t>(rng);
     check_enumerating_and_summing_loops<int32_t>(rng);
     check_enumerating_and_summing_loops<uint32_t>(rng);
-    EXPECT_EQ(kmrsim::select_op_loop_enum<int32_t>(VCUSTOM0), nullptr);
+    EXPECT_EQ(kmrsim::select_op_loop_enum<int32_t>(VCUSTOM0, false), nullptr);
     EXPECT_EQ(kmrsim::select_op_sum<uint8_t>(-1), nullptr);
 }
 

@@ -527,22 +527,39 @@ struct element_op<VABSDIFF, T> : detail::op_reads_ab {
 // opcode clears en[i] where its condition fails.
 //
 // The result is that of computing the elements one at a time in increasing
-// i, so with AllEnabled out may be the same array as a source. Without it,
-// out, out_flag and en must not overlap the sources or one another (the
-// engine passes its own result arrays there), which lets the compiler
-// vectorise the read-modify-write of the old values. The body is
+// i, so with AllEnabled out may be the same array as a source, except for
+// the conditional opcodes. For those, and without AllEnabled, out, out_flag
+// and en must not overlap the sources or one another (the engine passes its
+// own result arrays there), which lets the compiler vectorise the
+// read-modify-write of the old values. The body is
 // branch-free (a skipped element stores its old value back) so that loops
 // over the ordinary opcodes vectorise.
-template <int Op, typename T, bool AllEnabled>
+//
+// With EnumB, operand B is the enumeration instead of the arrays b and
+// b_flag: element i reads the value b_first + i, wrapped to T, and flag 0
+// (what the engine's enumerated operand array would hold). With ScalarA,
+// every element reads a[0] and a_flag[0] (a scalar: the broadcast array
+// holds the same entry throughout); n must then not be 0.
+template <int Op, typename T, bool AllEnabled, bool EnumB = false, bool ScalarA = false>
 KMRSIM_ALWAYS_INLINE void op_loop_body(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag, T *out,
-                                       T *out_flag, T *en, unsigned frac)
+                                       T *out_flag, T *en, unsigned frac, T b_first = T(0))
 {
     using E = element_op<Op, T>;
+    using U = typename detail::elem_traits<T>::U;
+    U next_b = static_cast<U>(b_first);
+    const T a0 = ScalarA ? a[0] : T(0);
+    const T a0_flag = ScalarA && E::reads_a_flag ? a_flag[0] : T(0);
     for (size_t i = 0; i < n; ++i) {
-        const T av = a[i];
-        const T af = E::reads_a_flag ? a_flag[i] : T(0);
-        const T bv = E::reads_b ? b[i] : T(0);
-        const T bf = E::reads_b_flag ? b_flag[i] : T(0);
+        const T av = ScalarA ? a0 : a[i];
+        const T af = ScalarA ? a0_flag : E::reads_a_flag ? a_flag[i] : T(0);
+        T bv = T(0), bf = T(0);
+        if constexpr (EnumB) {
+            bv = E::reads_b ? static_cast<T>(next_b) : T(0);
+            next_b = static_cast<U>(next_b + 1u);
+        } else {
+            bv = E::reads_b ? b[i] : T(0);
+            bf = E::reads_b_flag ? b_flag[i] : T(0);
+        }
         if constexpr (E::conditional) {
             const T old = out[i];
             const T old_flag = out_flag[i];
@@ -578,8 +595,17 @@ KMRSIM_ALWAYS_INLINE void op_loop_body(size_t n, const T *a, const T *a_flag, co
 }
 
 template <int Op, typename T, bool AllEnabled>
-requires(AllEnabled) void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag, T *out,
-                                  T *out_flag, T *en, unsigned frac)
+requires(AllEnabled && !element_op<Op, T>::conditional) void op_loop(size_t n, const T *a, const T *a_flag, const T *b,
+                                                                     const T *b_flag, T *out, T *out_flag, T *en,
+                                                                     unsigned frac)
+{
+    op_loop_body<Op, T, true>(n, a, a_flag, b, b_flag, out, out_flag, en, frac);
+}
+template <int Op, typename T, bool AllEnabled>
+requires(AllEnabled &&element_op<Op, T>::conditional) void op_loop(size_t n, const T *a, const T *a_flag, const T *b,
+                                                                   const T *b_flag, T *__restrict out,
+                                                                   T *__restrict out_flag, T *__restrict en,
+                                                                   unsigned frac)
 {
     op_loop_body<Op, T, true>(n, a, a_flag, b, b_flag, out, out_flag, en, frac);
 }
@@ -590,8 +616,50 @@ requires(!AllEnabled) void op_loop(size_t n, const T *a, const T *a_flag, const 
     op_loop_body<Op, T, false>(n, a, a_flag, b, b_flag, out, out_flag, en, frac);
 }
 
+// op_loop with every element computed and B the enumeration from b_first
+// on, generated in the loop rather than read from an array; with ScalarA,
+// A is the scalar in a[0] and a_flag[0] (n at least 1).
+template <int Op, typename T, bool ScalarA>
+requires(!element_op<Op, T>::conditional) void op_loop_enum(size_t n, const T *a, const T *a_flag, T b_first, T *out,
+                                                            T *out_flag, T *en, unsigned frac)
+{
+    op_loop_body<Op, T, true, true, ScalarA>(n, a, a_flag, nullptr, nullptr, out, out_flag, en, frac, b_first);
+}
+template <int Op, typename T, bool ScalarA>
+requires(element_op<Op, T>::conditional) void op_loop_enum(size_t n, const T *a, const T *a_flag, T b_first,
+                                                           T *__restrict out, T *__restrict out_flag, T *__restrict en,
+                                                           unsigned frac)
+{
+    op_loop_body<Op, T, true, true, ScalarA>(n, a, a_flag, nullptr, nullptr, out, out_flag, en, frac, b_first);
+}
+
+// The sum of the results of op_loop with every element computed, each
+// result sign-extended for signed T and zero-extended for unsigned T, without
+// storing them; only for opcodes that always write (not the conditional
+// moves). Flags do not take part in a sum.
+template <int Op, typename T>
+int64_t op_sum(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag, unsigned frac)
+{
+    using E = element_op<Op, T>;
+    static_assert(!E::conditional);
+    int64_t sum = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const T af = E::reads_a_flag ? a_flag[i] : T(0);
+        const T bv = E::reads_b ? b[i] : T(0);
+        const T bf = E::reads_b_flag ? b_flag[i] : T(0);
+        T o = T(0), of = T(0), e = T(1);
+        E::apply(a[i], af, bv, bf, o, of, e, frac);
+        sum += static_cast<int64_t>(o);
+    }
+    return sum;
+}
+
 template <typename T>
 using op_loop_fn = void (*)(size_t, const T *, const T *, const T *, const T *, T *, T *, T *, unsigned);
+template <typename T>
+using op_loop_enum_fn = void (*)(size_t, const T *, const T *, T, T *, T *, T *, unsigned);
+template <typename T>
+using op_sum_fn = int64_t (*)(size_t, const T *, const T *, const T *, const T *, unsigned);
 
 // Signature of element_op<Op, T>::apply.
 template <typename T>
@@ -609,6 +677,30 @@ constexpr std::array<element_fn<T>, sizeof...(I)> make_element_table(std::index_
     return {{&element_op<static_cast<int>(I), T>::apply...}};
 }
 
+template <typename T, bool ScalarA, size_t... I>
+constexpr std::array<op_loop_enum_fn<T>, sizeof...(I)> make_op_loop_enum_table(std::index_sequence<I...>)
+{
+    return {{&op_loop_enum<static_cast<int>(I), T, ScalarA>...}};
+}
+template <int Op, typename T>
+constexpr op_sum_fn<T> op_sum_or_null()
+{
+    if constexpr (element_op<Op, T>::conditional)
+        return nullptr;
+    else
+        return &op_sum<Op, T>;
+}
+template <typename T, size_t... I>
+constexpr std::array<op_sum_fn<T>, sizeof...(I)> make_op_sum_table(std::index_sequence<I...>)
+{
+    return {{op_sum_or_null<static_cast<int>(I), T>()...}};
+}
+
+template <typename T, bool ScalarA>
+inline constexpr auto
+    op_loop_enum_table = make_op_loop_enum_table<T, ScalarA>(std::make_index_sequence<builtin_op_count>{});
+template <typename T>
+inline constexpr auto op_sum_table = make_op_sum_table<T>(std::make_index_sequence<builtin_op_count>{});
 template <typename T, bool AllEnabled>
 inline constexpr auto op_loop_table = make_op_loop_table<T, AllEnabled>(std::make_index_sequence<builtin_op_count>{});
 template <typename T>
@@ -623,6 +715,27 @@ op_loop_fn<T> select_op_loop(int op)
     if (op < 0 || op >= builtin_op_count)
         return nullptr;
     return detail::op_loop_table<T, AllEnabled>[static_cast<size_t>(op)];
+}
+
+// op_loop_enum for a run-time opcode (scalar_a: A is a scalar); nullptr
+// outside 0..23.
+template <typename T>
+op_loop_enum_fn<T> select_op_loop_enum(int op, bool scalar_a)
+{
+    if (op < 0 || op >= builtin_op_count)
+        return nullptr;
+    return scalar_a ? detail::op_loop_enum_table<T, true>[static_cast<size_t>(op)]
+                    : detail::op_loop_enum_table<T, false>[static_cast<size_t>(op)];
+}
+
+// op_sum for a run-time opcode; nullptr for a conditional move and outside
+// 0..23.
+template <typename T>
+op_sum_fn<T> select_op_sum(int op)
+{
+    if (op < 0 || op >= builtin_op_count)
+        return nullptr;
+    return detail::op_sum_table<T>[static_cast<size_t>(op)];
 }
 
 // The per-element function for a run-time opcode; nullptr outside 0..23.

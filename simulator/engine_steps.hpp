@@ -122,10 +122,11 @@ struct engine_steps {
     // scalar A is already broadcast into to.a. Unread flags are the zeros.
     // With own_arrays (a custom function, which may change them) everything
     // lands in the arrays, flags of scalars and the enumeration as zeros;
-    // without, values may be read where they lie.
+    // without, values may be read where they lie. Without fill_enumeration
+    // the enumeration is left to the element loop (op_loop_enum).
     KMRSIM_ALWAYS_INLINE static void load_operands(operands &o, const memory_view &mem, const op_info &info,
                                                    const source_view &a, const source_view &b, size_t first, size_t n,
-                                                   operand_arrays to, bool own_arrays)
+                                                   operand_arrays to, bool own_arrays, bool fill_enumeration = true)
     {
         o = {to.a, to.zero, to.b, to.zero};
         if (a.values != 0) {
@@ -138,7 +139,7 @@ struct engine_steps {
                 o.b = load_values(b.values + first * sizeof(Src), n, to.b, !own_arrays);
             if (info.reads_b_flag)
                 o.b_flag = load_flags(mem, b, first, n, to.b_flag);
-        } else if (info.reads_b) {
+        } else if (info.reads_b && fill_enumeration) {
             enumerate(to.b, n, first);
         }
         if (own_arrays) {
@@ -298,6 +299,68 @@ struct engine_steps {
             const D old = load<D>(d + i * sizeof(D));
             const D v = static_cast<D>(values[i]);  // read unconditionally, so the select if-converts
             store<D>(d + i * sizeof(D), en[i] != 0 ? v : old);
+        }
+    }
+
+    // narrow into an array of D that does not overlap the input, so that the
+    // loops vectorise; for D as wide as S a copy. saturate: the opcode's
+    // narrowing clamps (narrows_by_saturation).
+    KMRSIM_ALWAYS_INLINE static void narrow_into(bool saturate, size_t n, const S *__restrict in, D *__restrict out)
+    {
+        if constexpr (sizeof(D) < sizeof(S)) {
+            if (saturate) {
+                for (size_t i = 0; i < n; ++i)
+                    out[i] = detail::clamp_to<D>(in[i]);
+            } else {
+                for (size_t i = 0; i < n; ++i)
+                    out[i] = static_cast<D>(in[i]);
+            }
+        } else {
+            std::memcpy(out, in, n * sizeof(D));
+        }
+    }
+
+    // What narrow followed by store_enabled does, for results in an array of
+    // S (values not yet narrowed) in a checked row: narrows straight into a
+    // destination aligned for D when every element is stored, else through
+    // `narrowed` and a select with the enable entries. The destination
+    // (scratchpad or mask memory) never overlaps the engine's arrays.
+    KMRSIM_ALWAYS_INLINE static void store_results(vinstr_t op, const memory_view &mem, uintptr_t d, size_t n,
+                                                   const S *values, const S *flags, const S *en, bool with_flags,
+                                                   D *narrowed)
+    {
+        const uintptr_t f = with_flags ? mem.flag_of(d) : 0;
+        const bool saturate = narrows_by_saturation(op);
+        if (en == nullptr && d % alignof(D) == 0 && f % alignof(D) == 0) {
+            narrow_into(saturate, n, values, static_cast<D *>(ptr(d)));
+            if (with_flags)
+                narrow_into(false, n, flags, static_cast<D *>(ptr(f)));  // flags are 0 or 1: kept as they are
+            return;
+        }
+        if constexpr (sizeof(D) < sizeof(S)) {
+            narrow_into(saturate, n, values, narrowed);
+            store_enabled(mem, d, n, narrowed, flags, en, with_flags);
+        } else {
+            store_enabled(mem, d, n, values, flags, en, with_flags);
+        }
+    }
+
+    // Stores one value and flag (unless the destination is the mask memory)
+    // in each of n elements at d.
+    KMRSIM_ALWAYS_INLINE static void store_uniform(const memory_view &mem, uintptr_t d, size_t n, D value, D flag,
+                                                   bool with_flags)
+    {
+        const uintptr_t f = with_flags ? mem.flag_of(d) : 0;
+        if (d % alignof(D) == 0 && f % alignof(D) == 0) {
+            std::fill_n(static_cast<D *>(ptr(d)), n, value);
+            if (with_flags)
+                std::fill_n(static_cast<D *>(ptr(f)), n, flag);
+            return;
+        }
+        for (size_t i = 0; i < n; ++i) {
+            store<D>(d + i * sizeof(D), value);
+            if (with_flags)
+                store<D>(f + i * sizeof(D), flag);
         }
     }
 

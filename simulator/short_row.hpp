@@ -83,12 +83,22 @@ struct short_row_path {
             current_issue.row = 0;
             accumulator = 0;
             const size_t n = size_t(L);
+            S *const out = static_cast<S *>(ptr(dest));
+            S *const out_flag = static_cast<S *>(ptr(mem.flag_of(dest)));
+            // B as the enumeration is counted by the element loop itself, which
+            // takes a scalar A from entry 0.
+            const op_loop_enum_fn<S> loop_enum =
+                b.values == 0 && info.reads_b ? select_op_loop_enum<S>(op, !a_is_vector(form)) : nullptr;
             if (!a_is_vector(form))
-                steps::broadcast(w.a, n, static_cast<S>(load<int32_t>(A)));
+                steps::broadcast(w.a, loop_enum != nullptr ? 1 : n, static_cast<S>(load<int32_t>(A)));
             typename steps::operands o;
-            steps::load_operands(o, mem, info, a, b, 0, n, {w.a, w.a_flag, w.b, w.b_flag, w.zero}, false);
-            select_op_loop<S, true>(op)(n, o.a, o.a_flag, o.b, o.b_flag, static_cast<S *>(ptr(dest)),
-                                        static_cast<S *>(ptr(mem.flag_of(dest))), w.enable[0], frac_bits<S>());
+            steps::load_operands(o, mem, info, a, b, 0, n, {w.a, w.a_flag, w.b, w.b_flag, w.zero}, false,
+                                 loop_enum == nullptr);
+            if (loop_enum != nullptr)
+                loop_enum(n, o.a, o.a_flag, S(0), out, out_flag, w.enable[0], frac_bits<S>());
+            else
+                select_op_loop<S, true>(op)(n, o.a, o.a_flag, o.b, o.b_flag, out, out_flag, w.enable[0],
+                                            frac_bits<S>());
             return true;
         }
     }

@@ -102,6 +102,29 @@ struct whole_row_path {
         }
     }
 
+    // An unmasked row whose every element has the same operands (a scalar A,
+    // and an opcode that reads neither B's value nor its flag: VMOV) gives
+    // every element the same result and flag. They are computed once and
+    // stored in all elements; the row reads no memory, so the write-back
+    // timing cannot matter.
+    static bool uniform_row(const instr_ctx<S> &c, const row_ctx &row)
+    {
+        // Of the built-in opcodes only VMOV reads no B at all; testing its
+        // number first keeps the check to one comparison for the others.
+        if (c.op != VMOV || row.a.values != 0 || c.info->reads_b || c.info->reads_b_flag || c.masked || c.acc ||
+            c.info->conditional)
+            return false;
+        const S a = static_cast<S>(load<int32_t>(row.scalar));
+        const S zero = 0;
+        S value = 0, flag = 0, unused = steps::ones;
+        c.loop_all(1, &a, &zero, &zero, &zero, &value, &flag, &unused, c.frac);
+        D narrowed_value, narrowed_flag;
+        steps::narrow_into(narrows_by_saturation(c.op), 1, &value, &narrowed_value);
+        steps::narrow_into(false, 1, &flag, &narrowed_flag);
+        steps::store_uniform(c.mem, row.dest, size_t(row.L), narrowed_value, narrowed_flag, row.dest_flags);
+        return true;
+    }
+
     static void run_row(executor<D, S> &ex, const instr_ctx<S> &c, const row_ctx &row)
     {
         const int32_t L = row.L;
@@ -127,9 +150,9 @@ struct whole_row_path {
         const bool use_enable = c.masked || c.info->conditional;
         // Results may be computed straight into the destination and its flags
         // when nothing needs narrowing. With an enable test, the element loop
-        // keeps a disabled element's old value, which in place is the
-        // destination's own; that loop needs its results apart from the
-        // sources it reads where they lie.
+        // keeps a disabled element's old value (or one whose condition
+        // failed), which in place is the destination's own; that loop needs
+        // its results apart from the sources it reads where they lie.
         const size_t dest_bytes = size_t(L) * sizeof(D);
         auto apart = [&](const source_view &src) {
             const uintptr_t lo = src.values, hi = src.values + size_t(L) * sizeof(Src);
@@ -138,36 +161,83 @@ struct whole_row_path {
         const bool write_in_place = !c.acc && row.dest_flags && std::is_same_v<D, S> &&
                                     row.dest % alignof(S) == 0 && mem.flag_of(row.dest) % alignof(S) == 0 &&
                                     (!use_enable || (apart(a) && apart(b)));
-        S *en = w.enable[0];
+        if (a.values == 0 && uniform_row(c, row))
+            return;
+        // Rows that are not computed in place, that have an enable test, or
+        // whose B is the enumeration, take their own loop; the loop below is
+        // left with rows computed in place over every element.
+        if (!write_in_place || use_enable || b.values == 0) {
+            chunks(w, c, row, a, b, mask, size_t(L), chunk, write_in_place);
+            return;
+        }
+
+        // A row computed in place: every element, straight into the
+        // destination and its flags.
         if (a.values == 0)
             steps::broadcast(w.a, std::min(chunk, size_t(L)), static_cast<S>(load<int32_t>(row.scalar)));
-
         for (size_t base = 0; base < size_t(L); base += chunk) {
             const size_t n = std::min(chunk, size_t(L) - base);
             typename steps::operands o;
             steps::load_operands(o, mem, *c.info, a, b, base, n, {w.a, w.a_flag, w.b, w.b_flag, w.zero}, false);
+            const uintptr_t d = row.dest + base * sizeof(D);
+            c.loop_all(n, o.a, o.a_flag, o.b, o.b_flag, static_cast<S *>(ptr(d)), static_cast<S *>(ptr(mem.flag_of(d))),
+                       w.enable[0], c.frac);
+        }
+    }
 
+    // The chunks of a row (run_row). Accumulating rows without a mask, of an
+    // opcode that always writes, sum their results in the element loop
+    // (op_sum) without storing them. When B is the enumeration and there is
+    // no mask, the element loop counts the element indices itself
+    // (op_loop_enum) instead of reading them from an array filled first. A
+    // conditional opcode without a mask runs the loop over every element,
+    // which records in the enable entries where it wrote (1) and where its
+    // condition failed (0): what a loop under an all-ones enable array
+    // leaves, and all that the sums and stores look at. Results that are not
+    // computed in place are narrowed and stored (blended in under the
+    // enable entries) by store_results.
+    [[gnu::noinline]] static void chunks(workspace<D, S> &w, const instr_ctx<S> &c, const row_ctx &row,
+                                         const source_view &a, const source_view &b, const uint8_t *mask, size_t L,
+                                         size_t chunk, bool write_in_place)
+    {
+        const memory_view &mem = c.mem;
+        const bool use_enable = c.masked || c.info->conditional;
+        const op_sum_fn<S> sum = c.acc && !use_enable ? select_op_sum<S>(c.op) : nullptr;
+        const op_loop_enum_fn<S> loop_enum = b.values == 0 && c.info->reads_b && !c.acc && !c.masked
+                                                 ? select_op_loop_enum<S>(c.op, a.values == 0)
+                                                 : nullptr;
+        // A scalar A: broadcast, or only in entry 0 for op_loop_enum, which
+        // reads it from there.
+        if (a.values == 0)
+            steps::broadcast(w.a, loop_enum != nullptr ? 1 : std::min(chunk, L),
+                             static_cast<S>(load<int32_t>(row.scalar)));
+        S *en = w.enable[0];
+        for (size_t base = 0; base < L; base += chunk) {
+            const size_t n = std::min(chunk, L - base);
+            typename steps::operands o;
+            steps::load_operands(o, mem, *c.info, a, b, base, n, {w.a, w.a_flag, w.b, w.b_flag, w.zero}, false,
+                                 loop_enum == nullptr);
+            if (sum != nullptr) {
+                accumulator += sum(n, o.a, o.a_flag, o.b, o.b_flag, c.frac);
+                continue;
+            }
             const uintptr_t d = row.dest + base * sizeof(D);
             S *out = write_in_place ? static_cast<S *>(ptr(d)) : w.out[0];
             S *out_flag = write_in_place ? static_cast<S *>(ptr(mem.flag_of(d))) : w.out_flag[0];
-            if (use_enable) {
-                steps::enable_from_mask(en, n, c.masked ? mask + base : nullptr);
+            if (c.masked) {
+                steps::enable_from_mask(en, n, mask + base);
                 c.loop_some(n, o.a, o.a_flag, o.b, o.b_flag, out, out_flag, en, c.frac);
+            } else if (loop_enum != nullptr) {
+                // The enumeration counts element indices, converted to S.
+                loop_enum(n, o.a, o.a_flag, static_cast<S>(base), out, out_flag, en, c.frac);
             } else {
                 c.loop_all(n, o.a, o.a_flag, o.b, o.b_flag, out, out_flag, en, c.frac);
             }
-
-            if (c.acc) {
+            if (c.acc)
                 accumulator += steps::sum_enabled(out, use_enable ? en : nullptr, n);
-            } else if (!write_in_place) {
-                const S *en_or_all = use_enable ? en : nullptr;
-                if constexpr (sizeof(D) < sizeof(S)) {
-                    steps::narrow(c.op, n, out, w.narrowed);
-                    steps::store_enabled(mem, d, n, w.narrowed, out_flag, en_or_all, row.dest_flags);
-                } else {
-                    steps::store_enabled(mem, d, n, out, out_flag, en_or_all, row.dest_flags);
-                }
-            }
+            else if (!write_in_place)
+                steps::store_results(c.op, mem, d, n, out, out_flag, use_enable ? en : nullptr, row.dest_flags,
+                                     w.narrowed);
         }
     }
 };

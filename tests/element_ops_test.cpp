@@ -452,8 +452,8 @@ void check_loops(std::mt19937_64 &rng)
         }
         for (bool all : {false, true}) {
             for (bool in_place : {false, true}) {
-                if (in_place && !all)
-                    continue;  // the loops over enabled elements take separate result arrays
+                if (in_place && (!all || conditional))
+                    continue;  // these loops take separate result arrays
                 SCOPED_TRACE("op " + std::to_string(op) + (all ? " all" : " enabled") + (in_place ? " in place" : ""));
                 std::vector<T> out = in_place ? a : out0, of = of0, en = en0;
                 if (all && conditional)
@@ -489,6 +489,81 @@ TEST(ElementOpsLoop, AgreesWithRunFuncForAllTypes)
     check_loops<uint16_t>(rng);
     check_loops<int32_t>(rng);
     check_loops<uint32_t>(rng);
+}
+
+// The loop that counts the enumeration itself and the loop that only sums
+// agree with run_func: B is the element index from a start near the top of
+// T's range (so that it wraps), with flag 0; the sum adds every result,
+// sign-extended for signed T. The sum is missing for the conditional moves.
+namespace {
+template <typename T>
+void check_enumerating_and_summing_loops(std::mt19937_64 &rng)
+{
+    using U = std::make_unsigned_t<T>;
+    constexpr size_t n = 301;
+    const std::vector<T> bv = boundary_values<T>();
+    set_frac<T>(sizeof(T) * 8 / 2);
+    for (int op = 0; op < kmrsim::builtin_op_count; ++op) {
+        SCOPED_TRACE("op " + std::to_string(op));
+        const bool conditional = op >= VCMV_LEZ && op <= VCMV_NZ;
+        std::vector<T> a(n), af(n), b(n), bf(n), out(n), of(n), en(n);
+        for (size_t i = 0; i < n; ++i) {
+            a[i] = rng() % 3 == 0 ? static_cast<T>(rng()) : bv[rng() % bv.size()];
+            af[i] = static_cast<T>(rng() & 1);
+            b[i] = static_cast<T>(rng());
+            bf[i] = static_cast<T>(rng() & 1);
+            out[i] = static_cast<T>(rng());
+            of[i] = static_cast<T>(rng() & 1);
+        }
+        const T first = static_cast<T>(static_cast<U>(~U(0)) - U(100));
+        const std::vector<T> out0 = out, of0 = of;
+        for (bool scalar_a : {false, true}) {
+            SCOPED_TRACE(scalar_a ? "scalar A" : "vector A");
+            const auto enumerating = kmrsim::select_op_loop_enum<T>(op, scalar_a);
+            ASSERT_NE(enumerating, nullptr);
+            out = out0;
+            of = of0;
+            enumerating(n, a.data(), af.data(), first, out.data(), of.data(), en.data(), unsigned(sizeof(T) * 4));
+            for (size_t i = 0; i < n; ++i) {
+                const T bi = static_cast<T>(static_cast<U>(static_cast<U>(first) + static_cast<U>(i)));
+                const size_t k = scalar_a ? 0 : i;
+                T eo = out0[i], ef = of0[i], ee = T(1);
+                run_func<T>(static_cast<vinstr_t>(op), a[k], af[k], bi, T(0), eo, ef, ee);
+                ASSERT_EQ(out[i], eo) << "element " << i;
+                ASSERT_EQ(of[i], ef) << "element " << i;
+                if (conditional) {
+                    ASSERT_EQ(en[i] != 0, ee != 0) << "element " << i;
+                }
+            }
+        }
+        int64_t expected_sum = 0;
+        for (size_t i = 0; i < n; ++i) {
+            T so = 0, sf = 0, se = T(1);
+            run_func<T>(static_cast<vinstr_t>(op), a[i], af[i], b[i], bf[i], so, sf, se);
+            expected_sum += static_cast<int64_t>(so);
+        }
+        const auto summing = kmrsim::select_op_sum<T>(op);
+        if (conditional) {
+            EXPECT_EQ(summing, nullptr);
+            continue;
+        }
+        ASSERT_NE(summing, nullptr);
+        EXPECT_EQ(summing(n, a.data(), af.data(), b.data(), bf.data(), unsigned(sizeof(T) * 4)), expected_sum);
+    }
+}
+}  // namespace
+
+TEST(ElementOpsLoop, EnumeratingAndSummingLoopsAgreeWithRunFunc)
+{
+    std::mt19937_64 rng(11);
+    check_enumerating_and_summing_loops<int8_t>(rng);
+    check_enumerating_and_summing_loops<uint8_t>(rng);
+    check_enumerating_and_summing_loops<int16_t>(rng);
+    check_enumerating_and_summing_loops<uint16_t>(rng);
+    check_enumerating_and_summing_loops<int32_t>(rng);
+    check_enumerating_and_summing_loops<uint32_t>(rng);
+    EXPECT_EQ(kmrsim::select_op_loop_enum<int32_t>(VCUSTOM0, false), nullptr);
+    EXPECT_EQ(kmrsim::select_op_sum<uint8_t>(-1), nullptr);
 }
 
 // ---------------------------------------------------------------------------

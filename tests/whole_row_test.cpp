@@ -440,3 +440,86 @@ TEST_F(WholeRow, MovesAgreeWithThePipeline)
         }
     }
 }
+
+// Rows longer than the whole-row path's chunks (1024 elements), on what
+// that path treats on its own: the enumeration generated inside the
+// element loop (it goes on across chunks and wraps in byte and half-word
+// computations), accumulation summed without storing the results,
+// conditional opcodes without a mask (their results blended into the
+// destination, narrowed ones too), rows of one repeated result (a scalar
+// VMOV), at aligned and odd destinations whose flags hold values other
+// than 0 and 1, with sources that overlap the destination.
+TEST_F(WholeRow, LongRowsAgreeWithThePipeline)
+{
+    const shape shapes[] = {
+        SHAPE_SE(1D_, SEWWS, 4, 4, 1, false),       SHAPE_SE(1D_, SEBBU, 1, 1, 1, false),
+        SHAPE_SE(1D_, SEHHS, 2, 2, 1, false),       SHAPE_SE(1D_, SEWBS, 4, 1, 1, false),
+        SHAPE_SE(1D_, SEBWU, 1, 4, 1, false),       SHAPE_VE(1D_, VEWWU, 4, 4, 1, false),
+        SHAPE_VE(1D_, VEBBS, 1, 1, 1, false),       SHAPE_VE(1D_, VEHBU, 2, 1, 1, false),
+        SHAPE_SV(1D_, SVWBS, 4, 1, 1, false),       SHAPE_SV(1D_, SVHHU, 2, 2, 1, false),
+        SHAPE_SV(1D_, SVWWS, 4, 4, 1, false),       SHAPE_VV(1D_, VVWWS, 4, 4, 1, false),
+        SHAPE_VV(1D_, VVWBU, 4, 1, 1, false),       SHAPE_VV(1D_, VVBBS, 1, 1, 1, false),
+        SHAPE_VV(1D_, VVHWU, 2, 4, 1, false),       SHAPE_VV(acc_1D_, VVWWS, 4, 4, 1, false),
+        SHAPE_VV(acc_1D_, VVBBU, 1, 1, 1, false),   SHAPE_VV(acc_1D_, VVHHS, 2, 2, 1, false),
+        SHAPE_VV(acc_1D_, VVWBS, 4, 1, 1, false),   SHAPE_SE(acc_1D_, SEWWU, 4, 4, 1, false),
+        SHAPE_VE(acc_1D_, VEHHS, 2, 2, 1, false),   SHAPE_SV(acc_1D_, SVBWU, 1, 4, 1, false),
+        SHAPE_SE(masked_1D_, SEHHU, 2, 2, 1, true), SHAPE_VE(masked_1D_, VEWWS, 4, 4, 1, true),
+        SHAPE_SV(masked_1D_, SVWBU, 4, 1, 1, true),
+    };
+    constexpr int64_t a = 16384, far = 40960;
+    reinit(4, 64, 1024);  // masks of up to 4096 elements
+    for (int n = 0; n < 160; ++n) {
+        const shape &s = shapes[size_t(n) % std::size(shapes)];
+        const int lengths[] = {1023, 1024, 1025, 2048, 2049, pick(1026, 2600)};
+        const int L = lengths[size_t(pick(0, 5))];
+        const vinstr_t op = pick(0, 2) == 0   ? static_cast<vinstr_t>(pick(VCMV_LEZ, VCMV_NZ))
+                            : pick(0, 4) == 0 ? VMOV
+                                              : any_builtin();
+        for (int64_t i = a - 12288; i < far + 12288; ++i) {
+            const uint32_t r = static_cast<uint32_t>(rng());
+            *sp(size_t(i)) = static_cast<uint8_t>(r);
+            const uint32_t f = r >> 24;
+            state().flag_memory[i] = static_cast<uint8_t>(f < 32 ? 1 : f < 48 ? f : 0);
+        }
+        if (s.masked)
+            random_mask(pick(L - 30, L + 30));
+        // B: A itself, a few elements off A, or apart; the destination apart,
+        // on a source, a few elements off it or a few lane groups behind it.
+        const int64_t b = pick(0, 2) == 0 ? a : pick(0, 1) ? a + pick(-9, 9) * s.src_size : far;
+        const int k = pick(0, 3) == 0 ? 0 : pick(0, 1) ? pick(-9, 9) : pick(-40, -12);
+        int64_t d = pick(0, 3) == 0 ? far + 12 * 1024 - L * s.dst_size : (pick(0, 1) ? a : b) + k * s.dst_size;
+        if (pick(0, 5) == 0)
+            d += 1;
+        set_vl(uint32_t(L));
+        const int32_t scalar = pick(0, 3) == 0 ? 0 : static_cast<int32_t>(rng());
+        compare(describe(s, op, 4, L, a, b, d),
+                [&] { s.issue(op, sp(size_t(d)), sp(size_t(a)), scalar, sp(size_t(b))); });
+        if (testing::Test::HasFatalFailure())
+            return;
+    }
+}
+
+// Long mask set-ups and refinements (conditional opcodes narrowing into
+// the mask memory) from byte, half-word and word sources.
+TEST_F(WholeRow, LongMaskSetupsAgreeWithThePipeline)
+{
+    reinit(4, 64, 1024);
+    const kmrsim_vmode_t modes[] = {V_VVBBS, V_VVBBU, V_VVHHS, V_VVHHU, V_VVWWS, V_VVWWU};
+    for (int n = 0; n < 60; ++n) {
+        const int L = pick(0, 1) ? pick(1020, 1030) : pick(1, 4096);
+        for (int64_t i = 4096; i < 4096 + 4 * 4096; ++i) {
+            *sp(size_t(i)) = pick(0, 2) == 0 ? 0 : static_cast<uint8_t>(rng());
+            state().flag_memory[i] = static_cast<uint8_t>(pick(0, 3) == 0);
+        }
+        set_vl(uint32_t(L));
+        const kmrsim_vmode_t mode = modes[size_t(pick(0, 5))];
+        const vinstr_t condition = static_cast<vinstr_t>(pick(VCMV_LEZ, VCMV_NZ));
+        const std::string what =
+            "mode " + std::to_string(mode) + " condition " + std::to_string(condition) + " L " + std::to_string(L);
+        compare(what, [&] { kmrsim_setup_mask(mode, condition, sp(4096)); });
+        const size_t shifted = 4096 + size_t(pick(0, 8));
+        compare(what + " refined", [&] { kmrsim_setup_mask_masked(mode, condition, sp(shifted)); });
+        if (testing::Test::HasFatalFailure())
+            return;
+    }
+}

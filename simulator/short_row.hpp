@@ -46,7 +46,8 @@ struct short_row_path {
     // instruction (the general engine would take the same steps: no DMA
     // completion call, no range failure, sources read where they lie, one
     // chunk computed in place), and so the pipeline's.
-    static bool try_run(int form, vinstr_t op, uintptr_t dest, uintptr_t A, uintptr_t B, workspace<D, S> &w)
+    KMRSIM_ALWAYS_INLINE static bool try_run(int form, vinstr_t op, uintptr_t dest, uintptr_t A, uintptr_t B,
+                                             workspace<D, S> &w)
     {
         if constexpr (!std::is_same_v<D, S> || !std::is_same_v<Src, S>) {
             return false;

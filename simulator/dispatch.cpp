@@ -29,40 +29,15 @@ bool issuable(vinstr_t instr, bool masked)
     return true;
 }
 
-namespace {
-// The last estimate made for each element size (1, 2, 4 bytes), with the
-// shape it was made for: programs issue runs of instructions of one shape,
-// and the estimate depends on nothing else.
-struct cycle_memo {
-    uint64_t vl = 0;
-    uint32_t rows = 0, mats = 0;
-    int dim = 0;  // 0: nothing remembered
-    uint32_t cycles[KMRSIM_NUM_CONFIGS] = {};
-};
-cycle_memo memo[3];
+cycle_memo cycle_memos[3];
 
-// Makes the estimate for a new shape (kept out of line, so that the common
-// case, a remembered shape, is a few compares and adds).
-[[gnu::noinline]] void remember_shape(cycle_memo &m, int dim, int esize, uint32_t rows, uint32_t mats)
+void remember_shape(cycle_memo &m, int dim, int esize, uint32_t rows, uint32_t mats)
 {
     instruction_cycles(dim, esize, m.cycles);
     m.dim = dim;
     m.vl = sim().regs[REG_VL];
     m.rows = rows;
     m.mats = mats;
-}
-}  // namespace
-
-void account_cycles(vinstr_t instr, int dim, int esize)
-{
-    const kmr_sim_t &s = sim();
-    cycle_memo &m = memo[esize >= 4 ? 2 : esize >= 2 ? 1 : 0];
-    const uint32_t rows = dim >= 2 ? s.regs[REG_ROWS] : 0, mats = dim == 3 ? s.regs[REG_MATS] : 0;
-    if (m.dim != dim || m.vl != s.regs[REG_VL] || m.rows != rows || m.mats != mats) [[unlikely]]
-        remember_shape(m, dim, esize, rows, mats);
-    uint32_t *cycles = sim().stats.cycle_count[instr];
-    for (int i = 0; i < KMRSIM_NUM_CONFIGS; ++i)
-        cycles[i] += m.cycles[i];
 }
 
 bool count_and_admit(vinstr_t instr)
@@ -84,7 +59,7 @@ bool count_and_admit(vinstr_t instr)
             print_issue_context(false, "refused");
             return false;
         }
-    } else if (lanes_for_instruction(instr) <= 0) {
+    } else if (s.tqm.vector_lanes <= 0) {  // the lane count of every built-in opcode
         std::fprintf(stderr, "Error: the simulator has no vector lanes (call kmrsim_init first); nothing executed\n");
         print_issue_context(false, "refused");
         return false;

@@ -18,8 +18,33 @@ namespace kmrsim {
 // with an "Error: " message before anything is counted.
 bool issuable(vinstr_t instr, bool masked);
 
+// The last estimate made for each element size (1, 2, 4 bytes), with the
+// shape it was made for: programs issue runs of instructions of one shape,
+// and the estimate depends on nothing else.
+struct cycle_memo {
+    uint64_t vl = 0;
+    uint32_t rows = 0, mats = 0;
+    int dim = 0;  // 0: nothing remembered
+    uint32_t cycles[KMRSIM_NUM_CONFIGS] = {};
+};
+extern cycle_memo cycle_memos[3];
+
+// Makes the estimate for a new shape (out of line: the common case, a
+// remembered shape, is a few compares and adds).
+[[gnu::noinline]] void remember_shape(cycle_memo &m, int dim, int esize, uint32_t rows, uint32_t mats);
+
 // Adds the instruction's cycle estimate for 1 to 256 lanes to the statistics.
-void account_cycles(vinstr_t instr, int dim, int esize);
+inline void account_cycles(vinstr_t instr, int dim, int esize)
+{
+    kmr_sim_t &s = sim();
+    cycle_memo &m = cycle_memos[esize >= 4 ? 2 : esize >= 2 ? 1 : 0];
+    const uint32_t rows = dim >= 2 ? s.regs[REG_ROWS] : 0, mats = dim == 3 ? s.regs[REG_MATS] : 0;
+    if (m.dim != dim || m.vl != s.regs[REG_VL] || m.rows != rows || m.mats != mats) [[unlikely]]
+        remember_shape(m, dim, esize, rows, mats);
+    uint32_t *cycles = s.stats.cycle_count[instr];
+    for (int i = 0; i < KMRSIM_NUM_CONFIGS; ++i)
+        cycles[i] += m.cycles[i];
+}
 
 // Counts the instruction, then decides whether it runs: an unregistered
 // custom opcode, or an opcode with no lanes, is refused with an "Error: "

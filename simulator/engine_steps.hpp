@@ -158,7 +158,7 @@ struct engine_steps {
 
     // Flags, as 0 or 1, of source elements first .. first + n - 1.
     KMRSIM_ALWAYS_INLINE static const S *load_flags(const memory_view &mem, const source_view &src, size_t first,
-                                                    size_t n, S *to)
+                                                    size_t n, S *__restrict to)
     {
         if (src.flags != 0) {
             const uintptr_t f = src.flags + first * sizeof(Src);

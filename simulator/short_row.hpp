@@ -1,15 +1,17 @@
 // The short-row path: the commonest instruction of real programs is one row
 // of a few hundred elements or less, unmasked, not accumulating, of one
-// element type, with its operands in the scratchpad and nothing to complete
-// by DMA. For such an instruction the general engine (strided traversal,
-// row plan, row context, whole-row chunks) would decide on the whole-row
-// path, take a single chunk and compute it straight into the destination;
-// the decisions cost more than the elements. This path recognises the case
-// with a few comparisons and runs that one chunk directly.
+// element type, with its operands in the scratchpad. For such an
+// instruction the general engine (strided traversal, row plan, row context,
+// whole-row chunks) would complete the DMA its operands meet, decide on the
+// whole-row path, take a single chunk and compute it straight into the
+// destination; the decisions cost more than the elements. This path
+// recognises the case with a few comparisons and takes the same steps
+// directly.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "accumulate.hpp"
@@ -19,6 +21,7 @@
 #include "kmrsim.hpp"
 #include "memory.hpp"
 #include "observers.hpp"
+#include "whole_row.hpp"
 
 namespace kmrsim {
 
@@ -43,9 +46,9 @@ struct short_row_path {
     // is of the kind described above, and returns true; returns false, having
     // changed nothing, for every other instruction, which then takes the
     // general engine. The result is the whole-row path's for the same
-    // instruction (the general engine would take the same steps: no DMA
-    // completion call, no range failure, sources read where they lie, one
-    // chunk computed in place), and so the pipeline's.
+    // instruction (the general engine would take the same steps: the same
+    // DMA completion calls, no range failure, sources read where they lie,
+    // one chunk computed in place), and so the pipeline's.
     KMRSIM_ALWAYS_INLINE static bool try_run(int form, vinstr_t op, uintptr_t dest, uintptr_t A, uintptr_t B,
                                              workspace<D, S> &w)
     {
@@ -55,8 +58,12 @@ struct short_row_path {
             const kmr_sim_t &s = sim();
             if (observers_active || !whole_row_path_enabled)
                 return false;
-            if (s.dma_until_hook != nullptr &&
-                (s.dma_queue != nullptr || s.dma_until_hook != &_internal_do_dma_until))
+            // Pending transfers are completed below as the general engine
+            // completes them; a completion routine other than the built-in
+            // one is left to the general engine.
+            const bool dma_pending = s.dma_until_hook != nullptr &&
+                                     (s.dma_queue != nullptr || s.dma_until_hook != &_internal_do_dma_until);
+            if (dma_pending && s.dma_until_hook != &_internal_do_dma_until)
                 return false;
             const op_info &info = opcode_info(op);
             if (info.conditional)
@@ -82,8 +89,29 @@ struct short_row_path {
 
             current_issue.mat = 0;
             current_issue.row = 0;
+            if (dma_pending) {
+                // Which operands meet a pending transfer is decided before
+                // any is completed, then they are completed in the engine's
+                // order: destination, A, B.
+                const bool dma_dest = dma_needed(dest, dest + bytes);
+                const bool dma_a = a.values != 0 && dma_needed(A, A + bytes);
+                const bool dma_b = b.values != 0 && dma_needed(B, B + bytes);
+                if (dma_dest)
+                    s.dma_until_hook(ptr(dest), bytes);
+                if (dma_a)
+                    s.dma_until_hook(ptr(A), bytes);
+                if (dma_b)
+                    s.dma_until_hook(ptr(B), bytes);
+            }
             accumulator = 0;
             const size_t n = size_t(L);
+            if (op == VMOV && a.values != 0) {
+                // Every element reads the source as it was: a move, as on the
+                // whole-row path.
+                std::memmove(ptr(dest), ptr(A), bytes);
+                whole_row_path<D, S, Src>::move_flags(mem.flag_of(dest), a.flags, n);
+                return true;
+            }
             S *const out = static_cast<S *>(ptr(dest));
             S *const out_flag = static_cast<S *>(ptr(mem.flag_of(dest)));
             // B as the enumeration is counted by the element loop itself, which

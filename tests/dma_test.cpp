@@ -15,6 +15,10 @@
 #include "kmr_api.h"
 #include "kmrsim.hpp"
 
+namespace kmrsim {
+extern bool whole_row_path_enabled;  // false: every instruction takes the general engine's pipeline
+}
+
 namespace {
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -555,5 +559,68 @@ TEST_F(Dma, RepeatedRoundsCompletedByInstructionsDeliverEveryBlock)
         }
         EXPECT_EQ(stats().dma_calls, 20u * 2u * blocks);
         EXPECT_EQ(stats().dma_bytes, 20u * 2u * blocks * block);
+    }
+}
+
+// Short one-row instructions over operands that pending transfers meet in
+// part, in whole or not at all: the instruction completes exactly what the
+// general engine completes (same data in the scratchpad and its flags, same
+// transfers left in the queue) and computes the same result, and the sync
+// then delivers the rest the same way.
+TEST_F(Dma, ShortInstructionsCompleteWhatTheGeneralEngineCompletes)
+{
+    std::vector<uint8_t> from(8192);
+    for (size_t i = 0; i < from.size(); ++i)
+        from[i] = static_cast<uint8_t>(i * 29 + 11);
+    uint32_t seed = 4242;
+    auto next = [&](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    struct image {
+        std::vector<uint8_t> values, flags;
+        size_t queued = 0;
+        bool operator==(const image &) const = default;
+    };
+    auto capture = [&] {
+        image im;
+        im.values.assign(sp, sp + 8192);
+        im.flags.assign(get_the_kmrsim()->flag_memory, get_the_kmrsim()->flag_memory + 8192);
+        for (const dma_request_t *q = head(); q != nullptr; q = q->next)
+            ++im.queued;
+        return im;
+    };
+    for (int trial = 0; trial < 300; ++trial) {
+        const int L = 1 + int(next(200));
+        const size_t d = 4 * next(512), a = 4 * next(512), b = next(4) == 0 ? d : 4 * next(1024);
+        const int op = int(next(4));
+        const vinstr_t ops[] = {VADD, VSUB, VMOV, VXOR};
+        const uint32_t trial_seed = seed;
+        image after[2][2];
+        for (int path = 0; path < 2; ++path) {
+            SetUp();
+            seed = trial_seed;
+            for (size_t i = 0; i < 8192; ++i) {
+                sp[i] = static_cast<uint8_t>(i * 7);
+                get_the_kmrsim()->flag_memory[i] = static_cast<uint8_t>(i % 3 == 0);
+            }
+            const int transfers = 1 + int(next(6));
+            for (int t = 0; t < transfers; ++t) {
+                const size_t at = next(6000), size = 1 + next(700);
+                sim_dma_to_vector(sp + at, from.data() + next(7000), std::min<size_t>(size, 8192 - at));
+            }
+            kmr_set_vl(L);
+            kmrsim::whole_row_path_enabled = path == 0;
+            if (next(2) == 0)
+                kmrsim_1D_VVWWS(V_VVWWS, ops[op], sp + d, sp + a, sp + b);
+            else
+                kmrsim_1D_SVHHU(V_SVHHU, ops[op], sp + d, 77, sp + b);
+            kmrsim::whole_row_path_enabled = true;
+            after[path][0] = capture();
+            kmr_sim_sync();
+            after[path][1] = capture();
+        }
+        ASSERT_TRUE(after[0][0] == after[1][0]) << "trial " << trial << " after the instruction";
+        ASSERT_TRUE(after[0][1] == after[1][1]) << "trial " << trial << " after the sync";
     }
 }

@@ -366,15 +366,29 @@ struct engine_steps {
 
     // Sum of the n results (every one when en is null, else where en is not
     // 0), each sign-extended for signed S and zero-extended for unsigned S.
+    // Elements of 8 or 16 bits are summed in 32 bits over blocks short
+    // enough that no block sum can overflow (32768 elements of at most 65535
+    // in magnitude), which vectorises far better than 64-bit sums and gives
+    // the same total.
     KMRSIM_ALWAYS_INLINE static int64_t sum_enabled(const S *values, const S *en, size_t n)
     {
+        using part_t = std::conditional_t<sizeof(S) <= 2, int32_t, int64_t>;
+        constexpr size_t block = sizeof(S) <= 2 ? 32768 : SIZE_MAX;
         int64_t sum = 0;
-        if (en == nullptr) {
-            for (size_t i = 0; i < n; ++i)
-                sum += static_cast<int64_t>(values[i]);
-        } else {
-            for (size_t i = 0; i < n; ++i)
-                sum += en[i] != 0 ? static_cast<int64_t>(values[i]) : 0;
+        for (size_t first = 0; first < n; first += std::min(block, n - first)) {
+            const size_t m = std::min(block, n - first);
+            const S *const v = values + first;
+            part_t part = 0;
+            if (en == nullptr) {
+                for (size_t i = 0; i < m; ++i)
+                    part += static_cast<part_t>(v[i]);
+            } else {
+                const S *const e = en + first;
+                // A mask rather than a choice, so that the loop vectorises.
+                for (size_t i = 0; i < m; ++i)
+                    part += static_cast<part_t>(v[i]) & -static_cast<part_t>(e[i] != 0);
+            }
+            sum += part;
         }
         return sum;
     }

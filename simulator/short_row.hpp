@@ -11,7 +11,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <type_traits>
 
 #include "accumulate.hpp"
@@ -108,8 +107,7 @@ struct short_row_path {
             if (op == VMOV && a.values != 0) {
                 // Every element reads the source as it was: a move, as on the
                 // whole-row path.
-                std::memmove(ptr(dest), ptr(A), bytes);
-                whole_row_path<D, S, Src>::move_flags(mem.flag_of(dest), a.flags, n);
+                whole_row_path<D, S, Src>::move(mem, dest, a, n);
                 return true;
             }
             S *const out = static_cast<S *>(ptr(dest));

@@ -52,13 +52,18 @@ struct whole_row_path {
             if (c.op != VMOV || c.masked || c.acc || !row.dest_flags || row.a.flags == 0 ||
                 c.plan.chunk_limit != SIZE_MAX)
                 return false;
-            const size_t n = size_t(row.L);  // held apart: stores of S could alias row.L
-            const size_t bytes = n * sizeof(S);
-            std::memmove(ptr(row.dest), ptr(row.a.values), bytes);
-            move_flags(c.mem.flag_of(row.dest), row.a.flags, n);
+            move(c.mem, row.dest, row.a, size_t(row.L));
             return true;
         }
         return false;
+    }
+
+    // The move of a VMOV row of n elements whose every element reads the
+    // source as it was before the row: its values, and its flags as 0 or 1.
+    static void move(const memory_view &mem, uintptr_t dest, const source_view &a, size_t n)
+    {
+        std::memmove(ptr(dest), ptr(a.values), n * sizeof(S));
+        move_flags(mem.flag_of(dest), a.flags, n);
     }
 
     // Moves n flags of type S from `from` to `to` as memmove would (the

@@ -22,6 +22,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "host_isa.hpp"
 #include "kmrsim.hpp"
 
 // Type limits of an element type.
@@ -595,14 +596,14 @@ KMRSIM_ALWAYS_INLINE void op_loop_body(size_t n, const T *a, const T *a_flag, co
 }
 
 template <int Op, typename T, bool AllEnabled>
-requires(AllEnabled && !element_op<Op, T>::conditional) void op_loop(size_t n, const T *a, const T *a_flag, const T *b,
+requires(AllEnabled && !element_op<Op, T>::conditional) KMRSIM_ALWAYS_INLINE void op_loop(size_t n, const T *a, const T *a_flag, const T *b,
                                                                      const T *b_flag, T *out, T *out_flag, T *en,
                                                                      unsigned frac)
 {
     op_loop_body<Op, T, true>(n, a, a_flag, b, b_flag, out, out_flag, en, frac);
 }
 template <int Op, typename T, bool AllEnabled>
-requires(AllEnabled &&element_op<Op, T>::conditional) void op_loop(size_t n, const T *a, const T *a_flag, const T *b,
+requires(AllEnabled &&element_op<Op, T>::conditional) KMRSIM_ALWAYS_INLINE void op_loop(size_t n, const T *a, const T *a_flag, const T *b,
                                                                    const T *b_flag, T *__restrict out,
                                                                    T *__restrict out_flag, T *__restrict en,
                                                                    unsigned frac)
@@ -610,7 +611,7 @@ requires(AllEnabled &&element_op<Op, T>::conditional) void op_loop(size_t n, con
     op_loop_body<Op, T, true>(n, a, a_flag, b, b_flag, out, out_flag, en, frac);
 }
 template <int Op, typename T, bool AllEnabled>
-requires(!AllEnabled) void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag,
+requires(!AllEnabled) KMRSIM_ALWAYS_INLINE void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag,
                                    T *__restrict out, T *__restrict out_flag, T *__restrict en, unsigned frac)
 {
     op_loop_body<Op, T, false>(n, a, a_flag, b, b_flag, out, out_flag, en, frac);
@@ -620,13 +621,13 @@ requires(!AllEnabled) void op_loop(size_t n, const T *a, const T *a_flag, const 
 // on, generated in the loop rather than read from an array; with ScalarA,
 // A is the scalar in a[0] and a_flag[0] (n at least 1).
 template <int Op, typename T, bool ScalarA>
-requires(!element_op<Op, T>::conditional) void op_loop_enum(size_t n, const T *a, const T *a_flag, T b_first, T *out,
+requires(!element_op<Op, T>::conditional) KMRSIM_ALWAYS_INLINE void op_loop_enum(size_t n, const T *a, const T *a_flag, T b_first, T *out,
                                                             T *out_flag, T *en, unsigned frac)
 {
     op_loop_body<Op, T, true, true, ScalarA>(n, a, a_flag, nullptr, nullptr, out, out_flag, en, frac, b_first);
 }
 template <int Op, typename T, bool ScalarA>
-requires(element_op<Op, T>::conditional) void op_loop_enum(size_t n, const T *a, const T *a_flag, T b_first,
+requires(element_op<Op, T>::conditional) KMRSIM_ALWAYS_INLINE void op_loop_enum(size_t n, const T *a, const T *a_flag, T b_first,
                                                            T *__restrict out, T *__restrict out_flag, T *__restrict en,
                                                            unsigned frac)
 {
@@ -638,7 +639,7 @@ requires(element_op<Op, T>::conditional) void op_loop_enum(size_t n, const T *a,
 // storing them; only for opcodes that always write (not the conditional
 // moves). Flags do not take part in a sum.
 template <int Op, typename T>
-int64_t op_sum(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag, unsigned frac)
+KMRSIM_ALWAYS_INLINE int64_t op_sum(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag, unsigned frac)
 {
     using E = element_op<Op, T>;
     static_assert(!E::conditional);
@@ -666,10 +667,15 @@ template <typename T>
 using element_fn = void (*)(T, T, T, T, T &, T &, T &, unsigned);
 
 namespace detail {
-template <typename T, bool AllEnabled, size_t... I>
+// The tables of loops have one entry per built-in opcode, taken from the
+// generic or the wide instances (host_isa.hpp).
+template <typename T, bool AllEnabled, bool Wide, size_t... I>
 constexpr std::array<op_loop_fn<T>, sizeof...(I)> make_op_loop_table(std::index_sequence<I...>)
 {
-    return {{&op_loop<static_cast<int>(I), T, AllEnabled>...}};
+    if constexpr (Wide)
+        return {{&isa_instances<static_cast<op_loop_fn<T>>(&op_loop<static_cast<int>(I), T, AllEnabled>)>::wide...}};
+    else
+        return {{&isa_instances<static_cast<op_loop_fn<T>>(&op_loop<static_cast<int>(I), T, AllEnabled>)>::generic...}};
 }
 template <typename T, size_t... I>
 constexpr std::array<element_fn<T>, sizeof...(I)> make_element_table(std::index_sequence<I...>)
@@ -677,32 +683,39 @@ constexpr std::array<element_fn<T>, sizeof...(I)> make_element_table(std::index_
     return {{&element_op<static_cast<int>(I), T>::apply...}};
 }
 
-template <typename T, bool ScalarA, size_t... I>
+template <typename T, bool ScalarA, bool Wide, size_t... I>
 constexpr std::array<op_loop_enum_fn<T>, sizeof...(I)> make_op_loop_enum_table(std::index_sequence<I...>)
 {
-    return {{&op_loop_enum<static_cast<int>(I), T, ScalarA>...}};
+    if constexpr (Wide)
+        return {{&isa_instances<static_cast<op_loop_enum_fn<T>>(&op_loop_enum<static_cast<int>(I), T, ScalarA>)>::wide...}};
+    else
+        return {{&isa_instances<static_cast<op_loop_enum_fn<T>>(
+            &op_loop_enum<static_cast<int>(I), T, ScalarA>)>::generic...}};
 }
-template <int Op, typename T>
+template <int Op, typename T, bool Wide>
 constexpr op_sum_fn<T> op_sum_or_null()
 {
     if constexpr (element_op<Op, T>::conditional)
         return nullptr;
+    else if constexpr (Wide)
+        return &isa_instances<static_cast<op_sum_fn<T>>(&op_sum<Op, T>)>::wide;
     else
-        return &op_sum<Op, T>;
+        return &isa_instances<static_cast<op_sum_fn<T>>(&op_sum<Op, T>)>::generic;
 }
-template <typename T, size_t... I>
+template <typename T, bool Wide, size_t... I>
 constexpr std::array<op_sum_fn<T>, sizeof...(I)> make_op_sum_table(std::index_sequence<I...>)
 {
-    return {{op_sum_or_null<static_cast<int>(I), T>()...}};
+    return {{op_sum_or_null<static_cast<int>(I), T, Wide>()...}};
 }
 
-template <typename T, bool ScalarA>
+template <typename T, bool ScalarA, bool Wide>
 inline constexpr auto
-    op_loop_enum_table = make_op_loop_enum_table<T, ScalarA>(std::make_index_sequence<builtin_op_count>{});
-template <typename T>
-inline constexpr auto op_sum_table = make_op_sum_table<T>(std::make_index_sequence<builtin_op_count>{});
-template <typename T, bool AllEnabled>
-inline constexpr auto op_loop_table = make_op_loop_table<T, AllEnabled>(std::make_index_sequence<builtin_op_count>{});
+    op_loop_enum_table = make_op_loop_enum_table<T, ScalarA, Wide>(std::make_index_sequence<builtin_op_count>{});
+template <typename T, bool Wide>
+inline constexpr auto op_sum_table = make_op_sum_table<T, Wide>(std::make_index_sequence<builtin_op_count>{});
+template <typename T, bool AllEnabled, bool Wide>
+inline constexpr auto
+    op_loop_table = make_op_loop_table<T, AllEnabled, Wide>(std::make_index_sequence<builtin_op_count>{});
 template <typename T>
 inline constexpr auto element_table = make_element_table<T>(std::make_index_sequence<builtin_op_count>{});
 }  // namespace detail
@@ -714,7 +727,8 @@ op_loop_fn<T> select_op_loop(int op)
 {
     if (op < 0 || op >= builtin_op_count)
         return nullptr;
-    return detail::op_loop_table<T, AllEnabled>[static_cast<size_t>(op)];
+    return wide_vectors ? detail::op_loop_table<T, AllEnabled, true>[static_cast<size_t>(op)]
+                        : detail::op_loop_table<T, AllEnabled, false>[static_cast<size_t>(op)];
 }
 
 // op_loop_enum for a run-time opcode (scalar_a: A is a scalar); nullptr
@@ -724,8 +738,10 @@ op_loop_enum_fn<T> select_op_loop_enum(int op, bool scalar_a)
 {
     if (op < 0 || op >= builtin_op_count)
         return nullptr;
-    return scalar_a ? detail::op_loop_enum_table<T, true>[static_cast<size_t>(op)]
-                    : detail::op_loop_enum_table<T, false>[static_cast<size_t>(op)];
+    const auto i = static_cast<size_t>(op);
+    if (wide_vectors)
+        return scalar_a ? detail::op_loop_enum_table<T, true, true>[i] : detail::op_loop_enum_table<T, false, true>[i];
+    return scalar_a ? detail::op_loop_enum_table<T, true, false>[i] : detail::op_loop_enum_table<T, false, false>[i];
 }
 
 // op_sum for a run-time opcode; nullptr for a conditional move and outside
@@ -735,7 +751,8 @@ op_sum_fn<T> select_op_sum(int op)
 {
     if (op < 0 || op >= builtin_op_count)
         return nullptr;
-    return detail::op_sum_table<T>[static_cast<size_t>(op)];
+    return wide_vectors ? detail::op_sum_table<T, true>[static_cast<size_t>(op)]
+                        : detail::op_sum_table<T, false>[static_cast<size_t>(op)];
 }
 
 // The per-element function for a run-time opcode; nullptr outside 0..23.

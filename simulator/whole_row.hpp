@@ -13,6 +13,7 @@
 #include "accumulate.hpp"
 #include "engine_context.hpp"
 #include "engine_steps.hpp"
+#include "host_isa.hpp"
 
 namespace kmrsim {
 
@@ -172,16 +173,23 @@ struct whole_row_path {
         // whose B is the enumeration, take their own loop; the loop below is
         // left with rows computed in place over every element.
         if (!write_in_place || use_enable || b.values == 0) {
-            chunks(w, c, row, a, b, mask, size_t(L), chunk, write_in_place);
+            isa_instances<&chunks>::best()(w, c, row, a, b, mask, size_t(L), chunk, write_in_place);
             return;
         }
 
-        // A row computed in place: every element, straight into the
-        // destination and its flags.
+        isa_instances<&in_place>::best()(w, c, row, a, b, size_t(L), chunk);
+    }
+
+    // A row computed in place: every element, straight into the destination
+    // and its flags.
+    KMRSIM_ALWAYS_INLINE static void in_place(workspace<D, S> &w, const instr_ctx<S> &c, const row_ctx &row,
+                                              const source_view &a, const source_view &b, size_t L, size_t chunk)
+    {
+        const memory_view &mem = c.mem;
         if (a.values == 0)
-            steps::broadcast(w.a, std::min(chunk, size_t(L)), static_cast<S>(load<int32_t>(row.scalar)));
-        for (size_t base = 0; base < size_t(L); base += chunk) {
-            const size_t n = std::min(chunk, size_t(L) - base);
+            steps::broadcast(w.a, std::min(chunk, L), static_cast<S>(load<int32_t>(row.scalar)));
+        for (size_t base = 0; base < L; base += chunk) {
+            const size_t n = std::min(chunk, L - base);
             typename steps::operands o;
             steps::load_operands(o, mem, *c.info, a, b, base, n, {w.a, w.a_flag, w.b, w.b_flag, w.zero}, false);
             const uintptr_t d = row.dest + base * sizeof(D);
@@ -201,7 +209,7 @@ struct whole_row_path {
     // leaves, and all that the sums and stores look at. Results that are not
     // computed in place are narrowed and stored (blended in under the
     // enable entries) by store_results.
-    [[gnu::noinline]] static void chunks(workspace<D, S> &w, const instr_ctx<S> &c, const row_ctx &row,
+    KMRSIM_ALWAYS_INLINE static void chunks(workspace<D, S> &w, const instr_ctx<S> &c, const row_ctx &row,
                                          const source_view &a, const source_view &b, const uint8_t *mask, size_t L,
                                          size_t chunk, bool write_in_place)
     {

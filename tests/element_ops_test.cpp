@@ -480,15 +480,34 @@ void check_loops(std::mt19937_64 &rng)
 }
 }  // namespace
 
+// The loops run in the instances for any x86-64 and, on a host with AVX2,
+// in the wide ones (host_isa.hpp); both must give run_func's results.
+namespace {
+template <typename F>
+void in_every_instance(F check)
+{
+    for (bool wide : {false, true}) {
+        if (wide && !kmrsim::host_has_avx2())
+            continue;
+        SCOPED_TRACE(wide ? "wide instances" : "generic instances");
+        kmrsim::wide_vectors = wide;
+        check();
+    }
+    kmrsim::wide_vectors = kmrsim::host_has_avx2();
+}
+}  // namespace
+
 TEST(ElementOpsLoop, AgreesWithRunFuncForAllTypes)
 {
-    std::mt19937_64 rng(7);
-    check_loops<int8_t>(rng);
-    check_loops<uint8_t>(rng);
-    check_loops<int16_t>(rng);
-    check_loops<uint16_t>(rng);
-    check_loops<int32_t>(rng);
-    check_loops<uint32_t>(rng);
+    in_every_instance([] {
+        std::mt19937_64 rng(7);
+        check_loops<int8_t>(rng);
+        check_loops<uint8_t>(rng);
+        check_loops<int16_t>(rng);
+        check_loops<uint16_t>(rng);
+        check_loops<int32_t>(rng);
+        check_loops<uint32_t>(rng);
+    });
 }
 
 // The loop that counts the enumeration itself and the loop that only sums
@@ -555,13 +574,15 @@ void check_enumerating_and_summing_loops(std::mt19937_64 &rng)
 
 TEST(ElementOpsLoop, EnumeratingAndSummingLoopsAgreeWithRunFunc)
 {
-    std::mt19937_64 rng(11);
-    check_enumerating_and_summing_loops<int8_t>(rng);
-    check_enumerating_and_summing_loops<uint8_t>(rng);
-    check_enumerating_and_summing_loops<int16_t>(rng);
-    check_enumerating_and_summing_loops<uint16_t>(rng);
-    check_enumerating_and_summing_loops<int32_t>(rng);
-    check_enumerating_and_summing_loops<uint32_t>(rng);
+    in_every_instance([] {
+        std::mt19937_64 rng(11);
+        check_enumerating_and_summing_loops<int8_t>(rng);
+        check_enumerating_and_summing_loops<uint8_t>(rng);
+        check_enumerating_and_summing_loops<int16_t>(rng);
+        check_enumerating_and_summing_loops<uint16_t>(rng);
+        check_enumerating_and_summing_loops<int32_t>(rng);
+        check_enumerating_and_summing_loops<uint32_t>(rng);
+    });
     EXPECT_EQ(kmrsim::select_op_loop_enum<int32_t>(VCUSTOM0, false), nullptr);
     EXPECT_EQ(kmrsim::select_op_sum<uint8_t>(-1), nullptr);
 }

@@ -346,22 +346,54 @@ struct engine_steps {
     }
 
     // Stores one value and flag (unless the destination is the mask memory)
-    // in each of n elements at d.
+    // in each of n elements at d, or, with a mask, in those whose mask byte
+    // is not 0 (the others keep theirs).
     KMRSIM_ALWAYS_INLINE static void store_uniform(const memory_view &mem, uintptr_t d, size_t n, D value, D flag,
-                                                   bool with_flags)
+                                                   bool with_flags, const uint8_t *mask = nullptr)
     {
         const uintptr_t f = with_flags ? mem.flag_of(d) : 0;
         if (d % alignof(D) == 0 && f % alignof(D) == 0) {
-            std::fill_n(static_cast<D *>(ptr(d)), n, value);
+            fill_enabled(static_cast<D *>(ptr(d)), n, value, mask);
             if (with_flags)
-                std::fill_n(static_cast<D *>(ptr(f)), n, flag);
+                fill_enabled(static_cast<D *>(ptr(f)), n, flag, mask);
             return;
         }
         for (size_t i = 0; i < n; ++i) {
+            if (mask != nullptr && mask[i] == 0)
+                continue;
             store<D>(d + i * sizeof(D), value);
             if (with_flags)
                 store<D>(f + i * sizeof(D), flag);
         }
+    }
+
+    // to[i] = value for i < n, or only where mask[i] is not 0.
+    KMRSIM_ALWAYS_INLINE static void fill_enabled(D *__restrict to, size_t n, D value,
+                                                  const uint8_t *__restrict mask)
+    {
+        if (mask == nullptr) {
+            std::fill_n(to, n, value);
+            return;
+        }
+        for (size_t i = 0; i < n; ++i) {
+            const D old = to[i];  // read unconditionally, so the select if-converts
+            to[i] = mask[i] != 0 ? value : old;
+        }
+    }
+
+    // The number of the n mask bytes that are not 0, counted in bytes over
+    // blocks of 255 (no block count can wrap), which vectorises well.
+    KMRSIM_ALWAYS_INLINE static size_t count_enabled(const uint8_t *mask, size_t n)
+    {
+        size_t count = 0;
+        for (size_t first = 0; first < n; first += 255) {
+            const size_t m = std::min<size_t>(255, n - first);
+            uint8_t part = 0;
+            for (size_t i = 0; i < m; ++i)
+                part = static_cast<uint8_t>(part + (mask[first + i] != 0));
+            count += part;
+        }
+        return count;
     }
 
     // Sum of the n results (every one when en is null, else where en is not

@@ -108,27 +108,42 @@ struct whole_row_path {
         }
     }
 
-    // An unmasked row whose every element has the same operands (a scalar A,
-    // and an opcode that reads neither B's value nor its flag: VMOV) gives
-    // every element the same result and flag. They are computed once and
-    // stored in all elements; the row reads no memory, so the write-back
-    // timing cannot matter.
-    static bool uniform_row(const instr_ctx<S> &c, const row_ctx &row)
+    // A row whose every element has the same operands (a scalar A, and an
+    // opcode that reads neither B's value nor its flag: VMOV) gives every
+    // element the same result and flag. They are computed once and stored in
+    // every enabled element, or, when the row accumulates, added once per
+    // enabled element. The row reads no memory but a mask apart from the
+    // destination, so the write-back timing cannot matter.
+    static bool is_uniform(const instr_ctx<S> &c, const row_ctx &row, const uint8_t *mask)
     {
         // Of the built-in opcodes only VMOV reads no B at all; testing its
         // number first keeps the check to one comparison for the others.
-        if (c.op != VMOV || row.a.values != 0 || c.info->reads_b || c.info->reads_b_flag || c.masked || c.acc ||
-            c.info->conditional)
+        if (c.op != VMOV || row.a.values != 0 || c.info->reads_b || c.info->reads_b_flag || c.info->conditional)
             return false;
+        // Stores under a mask that the destination overlaps would change the
+        // mask as it is read; such rows keep their chunks.
+        const size_t L = size_t(row.L);
+        return !c.masked || c.acc || addr(mask) >= row.dest + L * sizeof(D) || row.dest >= addr(mask) + L;
+    }
+
+    KMRSIM_ALWAYS_INLINE static void uniform_row(const instr_ctx<S> &c, const row_ctx &row, const uint8_t *mask)
+    {
+        const size_t L = size_t(row.L);
         const S a = static_cast<S>(load<int32_t>(row.scalar));
         const S zero = 0;
         S value = 0, flag = 0, unused = steps::ones;
         c.loop_all(1, &a, &zero, &zero, &zero, &value, &flag, &unused, c.frac);
+        if (c.acc) {
+            // Each result is summed as S: sign-extended, or zero-extended.
+            const size_t enabled = c.masked ? steps::count_enabled(mask, L) : L;
+            accumulator += static_cast<int64_t>(enabled) * static_cast<int64_t>(value);
+            return;
+        }
         D narrowed_value, narrowed_flag;
         steps::narrow_into(narrows_by_saturation(c.op), 1, &value, &narrowed_value);
         steps::narrow_into(false, 1, &flag, &narrowed_flag);
-        steps::store_uniform(c.mem, row.dest, size_t(row.L), narrowed_value, narrowed_flag, row.dest_flags);
-        return true;
+        steps::store_uniform(c.mem, row.dest, L, narrowed_value, narrowed_flag, row.dest_flags,
+                             c.masked ? mask : nullptr);
     }
 
     static void run_row(executor<D, S> &ex, const instr_ctx<S> &c, const row_ctx &row)
@@ -167,8 +182,10 @@ struct whole_row_path {
         const bool write_in_place = !c.acc && row.dest_flags && std::is_same_v<D, S> &&
                                     row.dest % alignof(S) == 0 && mem.flag_of(row.dest) % alignof(S) == 0 &&
                                     (!use_enable || (apart(a) && apart(b)));
-        if (a.values == 0 && uniform_row(c, row))
+        if (a.values == 0 && is_uniform(c, row, mask)) {
+            isa_instances<&uniform_row>::best()(c, row, mask);
             return;
+        }
         // Rows that are not computed in place, that have an enable test, or
         // whose B is the enumeration, take their own loop; the loop below is
         // left with rows computed in place over every element.

@@ -135,8 +135,8 @@ void request(void *to, const void *from, size_t num_bytes, bool to_host, const v
         std::snprintf(what, sizeof what, "%s: %s is outside the scratchpad",
                       to_host ? "sim_dma_to_host" : "sim_dma_to_vector", side);
         kmrsim::print_call_context(false, what, caller);
+        kmrsim::verify_sp_range(sp_side, len);  // stops the program with the range check's report
     }
-    kmrsim::verify_sp_range(sp_side, len);
 
     dma_request_t *node = take_node();
     if (node == nullptr) {

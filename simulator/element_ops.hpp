@@ -596,23 +596,23 @@ KMRSIM_ALWAYS_INLINE void op_loop_body(size_t n, const T *a, const T *a_flag, co
 }
 
 template <int Op, typename T, bool AllEnabled>
-requires(AllEnabled && !element_op<Op, T>::conditional) KMRSIM_ALWAYS_INLINE void op_loop(size_t n, const T *a, const T *a_flag, const T *b,
-                                                                     const T *b_flag, T *out, T *out_flag, T *en,
-                                                                     unsigned frac)
+requires(AllEnabled && !element_op<Op, T>::conditional) KMRSIM_ALWAYS_INLINE
+    void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag, T *out, T *out_flag, T *en,
+                 unsigned frac)
 {
     op_loop_body<Op, T, true>(n, a, a_flag, b, b_flag, out, out_flag, en, frac);
 }
 template <int Op, typename T, bool AllEnabled>
-requires(AllEnabled &&element_op<Op, T>::conditional) KMRSIM_ALWAYS_INLINE void op_loop(size_t n, const T *a, const T *a_flag, const T *b,
-                                                                   const T *b_flag, T *__restrict out,
-                                                                   T *__restrict out_flag, T *__restrict en,
-                                                                   unsigned frac)
+requires(AllEnabled &&element_op<Op, T>::conditional) KMRSIM_ALWAYS_INLINE
+    void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag, T *__restrict out,
+                 T *__restrict out_flag, T *__restrict en, unsigned frac)
 {
     op_loop_body<Op, T, true>(n, a, a_flag, b, b_flag, out, out_flag, en, frac);
 }
 template <int Op, typename T, bool AllEnabled>
-requires(!AllEnabled) KMRSIM_ALWAYS_INLINE void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag,
-                                   T *__restrict out, T *__restrict out_flag, T *__restrict en, unsigned frac)
+requires(!AllEnabled) KMRSIM_ALWAYS_INLINE
+    void op_loop(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag, T *__restrict out,
+                 T *__restrict out_flag, T *__restrict en, unsigned frac)
 {
     op_loop_body<Op, T, false>(n, a, a_flag, b, b_flag, out, out_flag, en, frac);
 }
@@ -621,15 +621,15 @@ requires(!AllEnabled) KMRSIM_ALWAYS_INLINE void op_loop(size_t n, const T *a, co
 // on, generated in the loop rather than read from an array; with ScalarA,
 // A is the scalar in a[0] and a_flag[0] (n at least 1).
 template <int Op, typename T, bool ScalarA>
-requires(!element_op<Op, T>::conditional) KMRSIM_ALWAYS_INLINE void op_loop_enum(size_t n, const T *a, const T *a_flag, T b_first, T *out,
-                                                            T *out_flag, T *en, unsigned frac)
+requires(!element_op<Op, T>::conditional) KMRSIM_ALWAYS_INLINE
+    void op_loop_enum(size_t n, const T *a, const T *a_flag, T b_first, T *out, T *out_flag, T *en, unsigned frac)
 {
     op_loop_body<Op, T, true, true, ScalarA>(n, a, a_flag, nullptr, nullptr, out, out_flag, en, frac, b_first);
 }
 template <int Op, typename T, bool ScalarA>
-requires(element_op<Op, T>::conditional) KMRSIM_ALWAYS_INLINE void op_loop_enum(size_t n, const T *a, const T *a_flag, T b_first,
-                                                           T *__restrict out, T *__restrict out_flag, T *__restrict en,
-                                                           unsigned frac)
+requires(element_op<Op, T>::conditional) KMRSIM_ALWAYS_INLINE
+    void op_loop_enum(size_t n, const T *a, const T *a_flag, T b_first, T *__restrict out, T *__restrict out_flag,
+                      T *__restrict en, unsigned frac)
 {
     op_loop_body<Op, T, true, true, ScalarA>(n, a, a_flag, nullptr, nullptr, out, out_flag, en, frac, b_first);
 }
@@ -687,7 +687,8 @@ template <typename T, bool ScalarA, bool Wide, size_t... I>
 constexpr std::array<op_loop_enum_fn<T>, sizeof...(I)> make_op_loop_enum_table(std::index_sequence<I...>)
 {
     if constexpr (Wide)
-        return {{&isa_instances<static_cast<op_loop_enum_fn<T>>(&op_loop_enum<static_cast<int>(I), T, ScalarA>)>::wide...}};
+        return {
+            {&isa_instances<static_cast<op_loop_enum_fn<T>>(&op_loop_enum<static_cast<int>(I), T, ScalarA>)>::wide...}};
     else
         return {{&isa_instances<static_cast<op_loop_enum_fn<T>>(
             &op_loop_enum<static_cast<int>(I), T, ScalarA>)>::generic...}};
@@ -721,25 +722,26 @@ inline constexpr auto element_table = make_element_table<T>(std::make_index_sequ
 }  // namespace detail
 
 // The array loop for a run-time opcode, chosen once per row or instruction;
-// nullptr for an opcode outside 0..23.
+// nullptr for an opcode outside 0..23. wide: the instance compiled for AVX2
+// (use_wide).
 template <typename T, bool AllEnabled>
-op_loop_fn<T> select_op_loop(int op)
+op_loop_fn<T> select_op_loop(int op, bool wide = wide_vectors)
 {
     if (op < 0 || op >= builtin_op_count)
         return nullptr;
-    return wide_vectors ? detail::op_loop_table<T, AllEnabled, true>[static_cast<size_t>(op)]
-                        : detail::op_loop_table<T, AllEnabled, false>[static_cast<size_t>(op)];
+    return wide ? detail::op_loop_table<T, AllEnabled, true>[static_cast<size_t>(op)]
+                : detail::op_loop_table<T, AllEnabled, false>[static_cast<size_t>(op)];
 }
 
 // op_loop_enum for a run-time opcode (scalar_a: A is a scalar); nullptr
 // outside 0..23.
 template <typename T>
-op_loop_enum_fn<T> select_op_loop_enum(int op, bool scalar_a)
+op_loop_enum_fn<T> select_op_loop_enum(int op, bool scalar_a, bool wide = wide_vectors)
 {
     if (op < 0 || op >= builtin_op_count)
         return nullptr;
     const auto i = static_cast<size_t>(op);
-    if (wide_vectors)
+    if (wide)
         return scalar_a ? detail::op_loop_enum_table<T, true, true>[i] : detail::op_loop_enum_table<T, false, true>[i];
     return scalar_a ? detail::op_loop_enum_table<T, true, false>[i] : detail::op_loop_enum_table<T, false, false>[i];
 }
@@ -747,12 +749,12 @@ op_loop_enum_fn<T> select_op_loop_enum(int op, bool scalar_a)
 // op_sum for a run-time opcode; nullptr for a conditional move and outside
 // 0..23.
 template <typename T>
-op_sum_fn<T> select_op_sum(int op)
+op_sum_fn<T> select_op_sum(int op, bool wide = wide_vectors)
 {
     if (op < 0 || op >= builtin_op_count)
         return nullptr;
-    return wide_vectors ? detail::op_sum_table<T, true>[static_cast<size_t>(op)]
-                        : detail::op_sum_table<T, false>[static_cast<size_t>(op)];
+    return wide ? detail::op_sum_table<T, true>[static_cast<size_t>(op)]
+                : detail::op_sum_table<T, false>[static_cast<size_t>(op)];
 }
 
 // The per-element function for a run-time opcode; nullptr outside 0..23.

@@ -65,6 +65,7 @@ struct engine {
         c.masked = masked;
         c.acc = acc;
         c.custom = op >= VCUSTOM0;
+        c.wide = false;
         c.G = lanes_for_instruction(op) * 4 / static_cast<int>(sizeof(S));
         c.mem = memory_view::current();
         c.info = &opcode_info(op);
@@ -74,8 +75,10 @@ struct engine {
             const int shift = (op - VCUSTOM0) - e.first;
             c.opcode_select = (shift >= 0 && shift < KMRSIM_NUM_CUSTOM) ? uint16_t(1u << shift) : uint16_t(0);
         } else {
-            c.loop_all = select_op_loop<S, true>(op);
-            c.loop_some = select_op_loop<S, false>(op);
+            const uint32_t L = masked ? static_cast<uint32_t>(s.mask_length) : s.regs[REG_VL];
+            c.wide = use_wide(size_t(L) * sizeof(S));
+            c.loop_all = select_op_loop<S, true>(op, c.wide);
+            c.loop_some = select_op_loop<S, false>(op, c.wide);
             c.frac = frac_bits<S>();
         }
         kmrsim_strided_engine(dim, addr(dest), addr(A), addr(B), c);

@@ -32,7 +32,8 @@ struct instr_ctx {
     bool masked;
     bool acc;
     bool custom;
-    int G;  // elements per lane group
+    bool wide;  // the rows run the instances compiled for AVX2 (use_wide)
+    int G;      // elements per lane group
     kmrsim_custom_func_t func;
     uint16_t opcode_select;
     op_loop_fn<S> loop_all;   // every element computed

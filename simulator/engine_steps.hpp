@@ -368,8 +368,7 @@ struct engine_steps {
     }
 
     // to[i] = value for i < n, or only where mask[i] is not 0.
-    KMRSIM_ALWAYS_INLINE static void fill_enabled(D *__restrict to, size_t n, D value,
-                                                  const uint8_t *__restrict mask)
+    KMRSIM_ALWAYS_INLINE static void fill_enabled(D *__restrict to, size_t n, D value, const uint8_t *__restrict mask)
     {
         if (mask == nullptr) {
             std::fill_n(to, n, value);

@@ -1,10 +1,13 @@
 // The host's vector width: the long element loops are compiled twice, as
 // the rest of the library is and for hosts with AVX2, whose 32-byte
 // vectors take twice the elements per step. Which instance runs is decided
-// once per row, by whether the host has AVX2. Both compute the same thing:
+// once per instruction or row, by whether the host has AVX2 and the row's
+// length. Both compute the same thing:
 // they are the same source, and integer arithmetic does not depend on the
 // vector width.
 #pragma once
+
+#include <cstddef>
 
 #include "kmrsim.hpp"
 
@@ -32,9 +35,20 @@ inline bool host_has_avx2()
 // clear it to run the instances compiled for any x86-64.
 inline bool wide_vectors = host_has_avx2();
 
+// Rows of fewer bytes than this run the generic instances: over so few
+// elements the wide loops' longer set-up and tails cost more than their
+// wider steps save.
+inline constexpr size_t wide_min_bytes = 128;
+
+// Whether a row of `bytes` bytes runs the wide instances.
+inline bool use_wide(size_t bytes)
+{
+    return wide_vectors && bytes >= wide_min_bytes;
+}
+
 // The two instances of a function F whose body is always inlined into them:
 // `generic`, compiled as the rest of the library, and `wide`, compiled for
-// AVX2. `best()` is the one to call on this host.
+// AVX2.
 template <auto F>
 struct isa_instances;
 
@@ -42,7 +56,6 @@ template <typename R, typename... A, R (*F)(A...)>
 struct isa_instances<F> {
     [[gnu::noinline]] static R generic(A... a) { return F(static_cast<A>(a)...); }
     [[gnu::noinline]] KMRSIM_WIDE static R wide(A... a) { return F(static_cast<A>(a)...); }
-    static auto best() { return wide_vectors ? &wide : &generic; }
 };
 
 }  // namespace kmrsim

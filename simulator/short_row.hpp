@@ -60,8 +60,8 @@ struct short_row_path {
             // Pending transfers are completed below as the general engine
             // completes them; a completion routine other than the built-in
             // one is left to the general engine.
-            const bool dma_pending = s.dma_until_hook != nullptr &&
-                                     (s.dma_queue != nullptr || s.dma_until_hook != &_internal_do_dma_until);
+            const bool dma_pending =
+                s.dma_until_hook != nullptr && (s.dma_queue != nullptr || s.dma_until_hook != &_internal_do_dma_until);
             if (dma_pending && s.dma_until_hook != &_internal_do_dma_until)
                 return false;
             const op_info &info = opcode_info(op);
@@ -115,7 +115,8 @@ struct short_row_path {
             // B as the enumeration is counted by the element loop itself, which
             // takes a scalar A from entry 0.
             const op_loop_enum_fn<S> loop_enum =
-                b.values == 0 && info.reads_b ? select_op_loop_enum<S>(op, !a_is_vector(form)) : nullptr;
+                b.values == 0 && info.reads_b ? select_op_loop_enum<S>(op, !a_is_vector(form), use_wide(n * sizeof(S)))
+                                              : nullptr;
             if (!a_is_vector(form))
                 steps::broadcast(w.a, loop_enum != nullptr ? 1 : n, static_cast<S>(load<int32_t>(A)));
             typename steps::operands o;
@@ -124,8 +125,8 @@ struct short_row_path {
             if (loop_enum != nullptr)
                 loop_enum(n, o.a, o.a_flag, S(0), out, out_flag, w.enable[0], frac_bits<S>());
             else
-                select_op_loop<S, true>(op)(n, o.a, o.a_flag, o.b, o.b_flag, out, out_flag, w.enable[0],
-                                            frac_bits<S>());
+                select_op_loop<S, true>(op, use_wide(n * sizeof(S)))(n, o.a, o.a_flag, o.b, o.b_flag, out, out_flag,
+                                                                     w.enable[0], frac_bits<S>());
             return true;
         }
     }

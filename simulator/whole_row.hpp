@@ -146,7 +146,7 @@ struct whole_row_path {
                              c.masked ? mask : nullptr);
     }
 
-    static void run_row(executor<D, S> &ex, const instr_ctx<S> &c, const row_ctx &row)
+    KMRSIM_ALWAYS_INLINE static void run_row(executor<D, S> &ex, const instr_ctx<S> &c, const row_ctx &row)
     {
         const int32_t L = row.L;
         if (L <= 0)
@@ -179,22 +179,28 @@ struct whole_row_path {
             const uintptr_t lo = src.values, hi = src.values + size_t(L) * sizeof(Src);
             return lo == 0 || hi <= row.dest || row.dest + dest_bytes <= lo;
         };
-        const bool write_in_place = !c.acc && row.dest_flags && std::is_same_v<D, S> &&
-                                    row.dest % alignof(S) == 0 && mem.flag_of(row.dest) % alignof(S) == 0 &&
-                                    (!use_enable || (apart(a) && apart(b)));
+        const bool write_in_place = !c.acc && row.dest_flags && std::is_same_v<D, S> && row.dest % alignof(S) == 0 &&
+                                    mem.flag_of(row.dest) % alignof(S) == 0 && (!use_enable || (apart(a) && apart(b)));
         if (a.values == 0 && is_uniform(c, row, mask)) {
-            isa_instances<&uniform_row>::best()(c, row, mask);
+            if (c.wide)
+                isa_instances<&uniform_row>::wide(c, row, mask);
+            else
+                uniform_row(c, row, mask);
             return;
         }
         // Rows that are not computed in place, that have an enable test, or
         // whose B is the enumeration, take their own loop; the loop below is
         // left with rows computed in place over every element.
         if (!write_in_place || use_enable || b.values == 0) {
-            isa_instances<&chunks>::best()(w, c, row, a, b, mask, size_t(L), chunk, write_in_place);
+            (c.wide ? isa_instances<&chunks>::wide : isa_instances<&chunks>::generic)(w, c, row, a, b, mask, size_t(L),
+                                                                                      chunk, write_in_place);
             return;
         }
 
-        isa_instances<&in_place>::best()(w, c, row, a, b, size_t(L), chunk);
+        if (c.wide)
+            isa_instances<&in_place>::wide(w, c, row, a, b, size_t(L), chunk);
+        else
+            in_place(w, c, row, a, b, size_t(L), chunk);
     }
 
     // A row computed in place: every element, straight into the destination
@@ -227,14 +233,14 @@ struct whole_row_path {
     // computed in place are narrowed and stored (blended in under the
     // enable entries) by store_results.
     KMRSIM_ALWAYS_INLINE static void chunks(workspace<D, S> &w, const instr_ctx<S> &c, const row_ctx &row,
-                                         const source_view &a, const source_view &b, const uint8_t *mask, size_t L,
-                                         size_t chunk, bool write_in_place)
+                                            const source_view &a, const source_view &b, const uint8_t *mask, size_t L,
+                                            size_t chunk, bool write_in_place)
     {
         const memory_view &mem = c.mem;
         const bool use_enable = c.masked || c.info->conditional;
-        const op_sum_fn<S> sum = c.acc && !use_enable ? select_op_sum<S>(c.op) : nullptr;
+        const op_sum_fn<S> sum = c.acc && !use_enable ? select_op_sum<S>(c.op, c.wide) : nullptr;
         const op_loop_enum_fn<S> loop_enum = b.values == 0 && c.info->reads_b && !c.acc && !c.masked
-                                                 ? select_op_loop_enum<S>(c.op, a.values == 0)
+                                                 ? select_op_loop_enum<S>(c.op, a.values == 0, c.wide)
                                                  : nullptr;
         // A scalar A: broadcast, or only in entry 0 for op_loop_enum, which
         // reads it from there.

@@ -467,19 +467,20 @@ TEST_F(WholeRow, MovesAgreeWithThePipeline)
 TEST_F(WholeRow, LongRowsAgreeWithThePipeline)
 {
     const shape shapes[] = {
-        SHAPE_SE(1D_, SEWWS, 4, 4, 1, false),       SHAPE_SE(1D_, SEBBU, 1, 1, 1, false),
-        SHAPE_SE(1D_, SEHHS, 2, 2, 1, false),       SHAPE_SE(1D_, SEWBS, 4, 1, 1, false),
-        SHAPE_SE(1D_, SEBWU, 1, 4, 1, false),       SHAPE_VE(1D_, VEWWU, 4, 4, 1, false),
-        SHAPE_VE(1D_, VEBBS, 1, 1, 1, false),       SHAPE_VE(1D_, VEHBU, 2, 1, 1, false),
-        SHAPE_SV(1D_, SVWBS, 4, 1, 1, false),       SHAPE_SV(1D_, SVHHU, 2, 2, 1, false),
-        SHAPE_SV(1D_, SVWWS, 4, 4, 1, false),       SHAPE_VV(1D_, VVWWS, 4, 4, 1, false),
-        SHAPE_VV(1D_, VVWBU, 4, 1, 1, false),       SHAPE_VV(1D_, VVBBS, 1, 1, 1, false),
-        SHAPE_VV(1D_, VVHWU, 2, 4, 1, false),       SHAPE_VV(acc_1D_, VVWWS, 4, 4, 1, false),
-        SHAPE_VV(acc_1D_, VVBBU, 1, 1, 1, false),   SHAPE_VV(acc_1D_, VVHHS, 2, 2, 1, false),
-        SHAPE_VV(acc_1D_, VVWBS, 4, 1, 1, false),   SHAPE_SE(acc_1D_, SEWWU, 4, 4, 1, false),
-        SHAPE_VE(acc_1D_, VEHHS, 2, 2, 1, false),   SHAPE_SV(acc_1D_, SVBWU, 1, 4, 1, false),
-        SHAPE_SE(masked_1D_, SEHHU, 2, 2, 1, true), SHAPE_VE(masked_1D_, VEWWS, 4, 4, 1, true),
-        SHAPE_SV(masked_1D_, SVWBU, 4, 1, 1, true),
+        SHAPE_SE(1D_, SEWWS, 4, 4, 1, false),           SHAPE_SE(1D_, SEBBU, 1, 1, 1, false),
+        SHAPE_SE(1D_, SEHHS, 2, 2, 1, false),           SHAPE_SE(1D_, SEWBS, 4, 1, 1, false),
+        SHAPE_SE(1D_, SEBWU, 1, 4, 1, false),           SHAPE_VE(1D_, VEWWU, 4, 4, 1, false),
+        SHAPE_VE(1D_, VEBBS, 1, 1, 1, false),           SHAPE_VE(1D_, VEHBU, 2, 1, 1, false),
+        SHAPE_SV(1D_, SVWBS, 4, 1, 1, false),           SHAPE_SV(1D_, SVHHU, 2, 2, 1, false),
+        SHAPE_SV(1D_, SVWWS, 4, 4, 1, false),           SHAPE_VV(1D_, VVWWS, 4, 4, 1, false),
+        SHAPE_VV(1D_, VVWBU, 4, 1, 1, false),           SHAPE_VV(1D_, VVBBS, 1, 1, 1, false),
+        SHAPE_VV(1D_, VVHWU, 2, 4, 1, false),           SHAPE_VV(acc_1D_, VVWWS, 4, 4, 1, false),
+        SHAPE_VV(acc_1D_, VVBBU, 1, 1, 1, false),       SHAPE_VV(acc_1D_, VVHHS, 2, 2, 1, false),
+        SHAPE_VV(acc_1D_, VVWBS, 4, 1, 1, false),       SHAPE_SE(acc_1D_, SEWWU, 4, 4, 1, false),
+        SHAPE_VE(acc_1D_, VEHHS, 2, 2, 1, false),       SHAPE_SV(acc_1D_, SVBWU, 1, 4, 1, false),
+        SHAPE_SE(masked_1D_, SEHHU, 2, 2, 1, true),     SHAPE_VE(masked_1D_, VEWWS, 4, 4, 1, true),
+        SHAPE_SV(masked_1D_, SVWBU, 4, 1, 1, true),     SHAPE_SE(masked_acc_1D_, SEHHS, 2, 2, 1, true),
+        SHAPE_SV(masked_acc_1D_, SVBWU, 1, 4, 1, true),
     };
     constexpr int64_t a = 16384, far = 40960;
     reinit(4, 64, 1024);  // masks of up to 4096 elements
@@ -511,6 +512,34 @@ TEST_F(WholeRow, LongRowsAgreeWithThePipeline)
                 [&] { s.issue(op, sp(size_t(d)), sp(size_t(a)), scalar, sp(size_t(b))); });
         if (testing::Test::HasFatalFailure())
             return;
+    }
+}
+
+// Rows whose every element gets the same result (VMOV of a scalar), masked
+// or accumulating, at lengths around the mask counter's blocks and the
+// wide loops' threshold, on both sides of the scratchpad's alignment.
+TEST_F(WholeRow, UniformRowsAgreeWithThePipeline)
+{
+    const shape shapes[] = {
+        SHAPE_SE(masked_1D_, SEHHU, 2, 2, 1, true),     SHAPE_SV(masked_1D_, SVWBS, 4, 1, 1, true),
+        SHAPE_SE(masked_acc_1D_, SEHHS, 2, 2, 1, true), SHAPE_SV(masked_acc_1D_, SVBWU, 1, 4, 1, true),
+        SHAPE_SE(masked_acc_1D_, SEWWS, 4, 4, 1, true), SHAPE_SE(acc_1D_, SEBBS, 1, 1, 1, false),
+    };
+    reinit(4, 64, 1024);  // masks of up to 4096 elements
+    for (const shape &s : shapes) {
+        for (int L : {1, 31, 64, 254, 255, 256, 511, 1024, 2049, 4096}) {
+            randomise();
+            if (s.masked)
+                random_mask(L);
+            set_vl(uint32_t(L));
+            const int64_t d = base - 2048 + pick(0, 1);
+            // Small scalars keep the sums from saturating, so every count shows.
+            for (const int32_t scalar : {pick(-5, 5), static_cast<int32_t>(rng())})
+                compare(describe(s, VMOV, 4, L, base, base, d),
+                        [&] { s.issue(VMOV, sp(size_t(d)), nullptr, scalar, nullptr); });
+            if (testing::Test::HasFatalFailure())
+                return;
+        }
     }
 }
 

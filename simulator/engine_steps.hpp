@@ -322,8 +322,9 @@ struct engine_steps {
 
     // What narrow followed by store_enabled does, for results in an array of
     // S (values not yet narrowed) in a checked row: narrows straight into a
-    // destination aligned for D when every element is stored, else through
-    // `narrowed` and a select with the enable entries. The destination
+    // destination aligned for D when every element is stored, else selects
+    // with the enable entries, converting to D as it stores (clamped values
+    // go through `narrowed` first). The destination
     // (scratchpad or mask memory) never overlaps the engine's arrays.
     KMRSIM_ALWAYS_INLINE static void store_results(vinstr_t op, const memory_view &mem, uintptr_t d, size_t n,
                                                    const S *values, const S *flags, const S *en, bool with_flags,
@@ -338,8 +339,14 @@ struct engine_steps {
             return;
         }
         if constexpr (sizeof(D) < sizeof(S)) {
-            narrow_into(saturate, n, values, narrowed);
-            store_enabled(mem, d, n, narrowed, flags, en, with_flags);
+            // Narrowing that keeps the low bits is what the stores' own
+            // conversion to D does, so only clamping takes a pass of its own.
+            if (saturate) {
+                narrow_into(true, n, values, narrowed);
+                store_enabled(mem, d, n, narrowed, flags, en, with_flags);
+            } else {
+                store_enabled(mem, d, n, values, flags, en, with_flags);
+            }
         } else {
             store_enabled(mem, d, n, values, flags, en, with_flags);
         }

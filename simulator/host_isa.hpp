@@ -1,10 +1,9 @@
 // The host's vector width: the long element loops are compiled twice, as
 // the rest of the library is and for hosts with AVX2, whose 32-byte
 // vectors take twice the elements per step. Which instance runs is decided
-// once per instruction or row, by whether the host has AVX2 and the row's
-// length. Both compute the same thing:
-// they are the same source, and integer arithmetic does not depend on the
-// vector width.
+// once per instruction, by whether the host has AVX2 and by the row's
+// length. Both compute the same thing: they are the same source, and
+// integer arithmetic does not depend on the vector width.
 #pragma once
 
 #include <cstddef>

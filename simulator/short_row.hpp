@@ -114,9 +114,9 @@ struct short_row_path {
             S *const out_flag = static_cast<S *>(ptr(mem.flag_of(dest)));
             // B as the enumeration is counted by the element loop itself, which
             // takes a scalar A from entry 0.
+            const bool wide = use_wide(n * sizeof(S));
             const op_loop_enum_fn<S> loop_enum =
-                b.values == 0 && info.reads_b ? select_op_loop_enum<S>(op, !a_is_vector(form), use_wide(n * sizeof(S)))
-                                              : nullptr;
+                b.values == 0 && info.reads_b ? select_op_loop_enum<S>(op, !a_is_vector(form), wide) : nullptr;
             if (!a_is_vector(form))
                 steps::broadcast(w.a, loop_enum != nullptr ? 1 : n, static_cast<S>(load<int32_t>(A)));
             typename steps::operands o;
@@ -125,8 +125,8 @@ struct short_row_path {
             if (loop_enum != nullptr)
                 loop_enum(n, o.a, o.a_flag, S(0), out, out_flag, w.enable[0], frac_bits<S>());
             else
-                select_op_loop<S, true>(op, use_wide(n * sizeof(S)))(n, o.a, o.a_flag, o.b, o.b_flag, out, out_flag,
-                                                                     w.enable[0], frac_bits<S>());
+                select_op_loop<S, true>(op, wide)(n, o.a, o.a_flag, o.b, o.b_flag, out, out_flag, w.enable[0],
+                                                  frac_bits<S>());
             return true;
         }
     }

@@ -377,6 +377,16 @@ TEST_F(DmaDeathTest, UnallocatableQueueNodeStopsWithDiagnostic)
 
 namespace {
 
+// A small deterministic generator of test data: next(n) is in [0, n).
+struct lcg {
+    uint32_t seed;
+    uint32_t operator()(uint32_t n)
+    {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    }
+};
+
 // The completion rule written as plainly as possible: a list of pending
 // (scratchpad offset, host offset, size) transfers, walked from the front.
 struct model_transfer {
@@ -427,11 +437,7 @@ TEST_F(Dma, RandomTransfersAndTouchesMatchAPlainWalkOfTheQueue)
     std::vector<uint8_t> model(4096, 0);
     std::memset(sp, 0, 4096);
     std::vector<model_transfer> q;
-    uint32_t seed = 12345;
-    auto next = [&](uint32_t n) {
-        seed = seed * 1103515245u + 12345u;
-        return (seed >> 8) % n;
-    };
+    lcg next{12345};
     for (int step = 0; step < 4000; ++step) {
         if (next(3) != 0) {
             const size_t at = next(4000), size = next(97), from = next(30000);
@@ -467,11 +473,7 @@ TEST_F(Dma, BlocksQueuedInOrderAndCompletedFrontToBackMatchAPlainWalk)
     std::vector<uint8_t> model(8192, 0);
     std::memset(sp, 0, 8192);
     std::vector<model_transfer> q;
-    uint32_t seed = 777;
-    auto next = [&](uint32_t n) {
-        seed = seed * 1103515245u + 12345u;
-        return (seed >> 8) % n;
-    };
+    lcg next{777};
     auto check = [&](int round, const char *what) {
         ASSERT_EQ(std::memcmp(sp, model.data(), 8192), 0) << "round " << round << ": " << what;
     };
@@ -572,11 +574,7 @@ TEST_F(Dma, ShortInstructionsCompleteWhatTheGeneralEngineCompletes)
     std::vector<uint8_t> from(8192);
     for (size_t i = 0; i < from.size(); ++i)
         from[i] = static_cast<uint8_t>(i * 29 + 11);
-    uint32_t seed = 4242;
-    auto next = [&](uint32_t n) {
-        seed = seed * 1103515245u + 12345u;
-        return (seed >> 8) % n;
-    };
+    lcg next{4242};
     struct image {
         std::vector<uint8_t> values, flags;
         size_t queued = 0;
@@ -595,11 +593,11 @@ TEST_F(Dma, ShortInstructionsCompleteWhatTheGeneralEngineCompletes)
         const size_t d = 4 * next(512), a = 4 * next(512), b = next(4) == 0 ? d : 4 * next(1024);
         const int op = int(next(4));
         const vinstr_t ops[] = {VADD, VSUB, VMOV, VXOR};
-        const uint32_t trial_seed = seed;
+        const uint32_t trial_seed = next.seed;
         image after[2][2];
         for (int path = 0; path < 2; ++path) {
             SetUp();
-            seed = trial_seed;
+            next.seed = trial_seed;
             for (size_t i = 0; i < 8192; ++i) {
                 sp[i] = static_cast<uint8_t>(i * 7);
                 get_the_kmrsim()->flag_memory[i] = static_cast<uint8_t>(i % 3 == 0);

@@ -115,6 +115,19 @@ struct engine {
         make_plan(c.plan, dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c);
         plan_dma(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c);
 
+        const int32_t L = c.masked ? s.mask_length : static_cast<int32_t>(s.regs[REG_VL]);
+        if (int64_t(M) * R > 1 && runs_as_one_row(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, L, c)) {
+            current_issue.mat = M - 1;
+            current_issue.row = R - 1;
+            const int32_t n = M * R * L;
+            if (!c.wide && use_wide(size_t(n) * sizeof(S))) {
+                c.wide = true;
+                c.loop_all = select_op_loop<S, true>(c.op, true);
+                c.loop_some = select_op_loop<S, false>(c.op, true);
+            }
+            kmrsim_group_engine(dest, A, B, c, true, true, n);
+            return;
+        }
         for (int32_t m = 0; m < M; ++m) {
             current_issue.mat = m;
             for (int32_t r = 0; r < R; ++r) {
@@ -122,9 +135,57 @@ struct engine {
                 const uintptr_t rd = dest + row_offset(m, d3, r, d2);
                 const uintptr_t ra = A + row_offset(m, a3, r, a2);
                 const uintptr_t rb = B + row_offset(m, b3, r, b2);
-                kmrsim_group_engine(rd, ra, rb, c, m == 0 && r == 0, m == M - 1 && r == R - 1);
+                kmrsim_group_engine(rd, ra, rb, c, m == 0 && r == 0, m == M - 1 && r == R - 1, L);
             }
         }
+    }
+
+    // Whether the rows of a two- or three-dimensional instruction that the
+    // whole-row path computes may run as one row of M * R * L elements: every
+    // operand's rows (and matrices) follow one another without a gap, so the
+    // long row covers the same elements in the same order. Each source must
+    // lie apart from the destination or be the destination itself, element
+    // for element: then no element reads another element's result, whatever
+    // the rows. (Relations in which a row reads finished results of earlier
+    // rows hold only row by row.) All operands lie in the scratchpad, so no
+    // range check can fail part way. DMA completion over the whole span
+    // before the first row leaves the same memory as completion row by row:
+    // the transfers run in queue order either way, every transfer that meets
+    // a row's operands is performed before that row reads or writes them,
+    // and no other row writes where it lies. A completion routine of the
+    // program's own sees the rows one by one, as do the tools, custom
+    // functions, masks (each row reads the mask from its start), the
+    // enumeration (it counts from 0 in every row) and accumulation (a sum per
+    // row).
+    static bool runs_as_one_row(uintptr_t dest, uintptr_t A, uintptr_t B, int32_t d2, int32_t d3, int32_t a2,
+                                int32_t a3, int32_t b2, int32_t b3, int32_t R, int32_t M, int32_t L,
+                                const instr_ctx<S> &c)
+    {
+        if (!c.plan.direct || c.masked || c.acc || c.custom || observers_active || L <= 0)
+            return false;
+        const kmr_sim_t &s = sim();
+        if (s.dma_until_hook != nullptr && s.dma_until_hook != &_internal_do_dma_until)
+            return false;
+        const bool reads_a = a_is_vector(c.form);
+        const bool reads_b = b_is_vector(c.form) && c.info->b_range_checked;
+        if (!b_is_vector(c.form) && c.info->reads_b)
+            return false;
+        const int64_t n = int64_t(M) * R * L;
+        const int64_t dest_bytes = n * int64_t(sizeof(D)), source_bytes = n * int64_t(sizeof(Src));
+        auto dense = [&](int32_t s2, int32_t s3, size_t elem) {
+            const int64_t row_bytes = int64_t(L) * int64_t(elem);
+            return s2 == row_bytes && (M == 1 || s3 == row_bytes * R);
+        };
+        auto fits = [&](uintptr_t base, int64_t bytes) { return c.mem.holds(base, size_t(bytes)); };
+        if (!dense(d2, d3, sizeof(D)) || !fits(dest, dest_bytes))
+            return false;
+        const span ds{dest, dest + uintptr_t(dest_bytes)};
+        auto source_ok = [&](uintptr_t base, int32_t s2, int32_t s3) {
+            return dense(s2, s3, sizeof(Src)) && fits(base, source_bytes) &&
+                   ((base == dest && sizeof(Src) == sizeof(D)) ||
+                    !spans_overlap(ds, span{base, base + uintptr_t(source_bytes)}));
+        };
+        return (!reads_a || source_ok(A, a2, a3)) && (!reads_b || source_ok(B, b2, b3));
     }
 
     // m * s3 + r * s2, each product wrapping as a signed 32-bit number.
@@ -314,14 +375,13 @@ struct engine {
     // One row: DMA completion and range checks on every operand, then the
     // lane groups (or the whole row at once), then the accumulated sum.
     static void kmrsim_group_engine(uintptr_t dest, uintptr_t A, uintptr_t B, instr_ctx<S> &c, bool first_row,
-                                    bool last_row)
+                                    bool last_row, int32_t L)
     {
-        const kmr_sim_t &s = sim();
         accumulator = 0;
         row_ctx row;
         row.dest = dest;
         row.scalar = a_is_vector(c.form) ? 0 : A;
-        row.L = c.masked ? s.mask_length : static_cast<int32_t>(s.regs[REG_VL]);
+        row.L = L;
         row.first_row = first_row;
         row.last_row = last_row;
         row.dest_flags = !c.mem.mask_holds(dest, 1);

@@ -567,3 +567,110 @@ TEST_F(WholeRow, LongMaskSetupsAgreeWithThePipeline)
             return;
     }
 }
+
+// Two- and three-dimensional instructions whose rows follow one another
+// without gaps, which the engine may run as one long row. Sources apart
+// from the destination, the destination itself, or a few elements or rows
+// off it (which must stay row by row); some shapes with the enumeration or
+// accumulation, which count or sum per row. Transfers queued over the
+// operands are completed by the instruction: what they bring in and carry
+// out (copied into the scratchpad after the sync) must not depend on the
+// path either.
+TEST_F(WholeRow, GaplessRowsAgreeWithThePipeline)
+{
+    const shape shapes[] = {
+        SHAPE_VV(2D_, VVWWS, 4, 4, 2, false),     SHAPE_VV(2D_, VVWBS, 4, 1, 2, false),
+        SHAPE_VV(2D_, VVBBU, 1, 1, 2, false),     SHAPE_VV(2D_, VVBHU, 1, 2, 2, false),
+        SHAPE_SV(2D_, SVHHS, 2, 2, 2, false),     SHAPE_VE(2D_, VEHHS, 2, 2, 2, false),
+        SHAPE_SE(2D_, SEWWS, 4, 4, 2, false),     SHAPE_VV(3D_, VVWWS, 4, 4, 3, false),
+        SHAPE_VV(3D_, VVHBU, 2, 1, 3, false),     SHAPE_VV(acc_2D_, VVWBS, 4, 1, 2, false),
+        SHAPE_VE(acc_3D_, VEWWU, 4, 4, 3, false),
+    };
+    std::vector<uint8_t> host_in(512), host_out(512);
+    for (size_t i = 0; i < host_in.size(); ++i)
+        host_in[i] = static_cast<uint8_t>(i * 37 + 11);
+    int merged_shapes = 0;
+    for (int lanes : {1, 4}) {
+        init_lanes(lanes);
+        for (int n = 0; n < 300; ++n) {
+            const shape &s = shapes[size_t(pick(0, int(std::size(shapes)) - 1))];
+            const vinstr_t op = pick(0, 3) == 0 ? VMOV : any_builtin();
+            const int L = pick(1, 40), R = pick(1, 5), M = s.dim == 3 ? pick(1, 3) : 1;
+            const int ds = s.dst_size, ss = s.src_size;
+            // Now and then one operand is a byte off gapless.
+            auto stride = [&](int row_bytes) { return row_bytes + (pick(0, 7) == 0 ? 1 : 0); };
+            const int32_t d2 = stride(L * ds), a2 = stride(L * ss), b2 = stride(L * ss);
+            const int64_t d = base - 1024;
+            auto source = [&]() -> int64_t {
+                switch (pick(0, 3)) {
+                case 0: return base + 2048 + pick(0, 3) * ss;        // apart
+                case 1: return ss == ds ? d : base + 2048;           // the destination
+                case 2: return d + int64_t(pick(-9, 9)) * ss;        // a few elements off
+                default: return d + int64_t(pick(-1, 1)) * d2;       // a row off
+                }
+            };
+            const int64_t a = source(), b = source();
+            merged_shapes += d2 == L * ds && a2 == L * ss && b2 == L * ss;
+            set_2d(uint32_t(R), d2, a2, b2);
+            set_3d(uint32_t(M), d2 * R, a2 * R, b2 * R);
+            set_vl(uint32_t(L));
+            randomise();
+            const int32_t scalar = static_cast<int32_t>(rng());
+            // Up to three transfers over the operands, in either direction.
+            struct transfer {
+                bool to_host;
+                int64_t at;
+                size_t host, bytes;
+            };
+            std::vector<transfer> transfers;
+            for (int t = pick(0, 3); t > 0; --t) {
+                const int64_t around = pick(0, 2) == 0 ? d : pick(0, 1) ? a : b;
+                transfers.push_back({pick(0, 1) == 1, around + pick(-64, 256), size_t(pick(0, 255)),
+                                     size_t(pick(1, 256))});
+            }
+            compare(describe(s, op, lanes, L, a, b, d) + " rows " + std::to_string(R) + " mats " + std::to_string(M) +
+                        " strides " + std::to_string(d2) + "/" + std::to_string(a2) + "/" + std::to_string(b2) +
+                        " transfers " + std::to_string(transfers.size()),
+                    [&] {
+                        std::fill(host_out.begin(), host_out.end(), 0);
+                        for (const transfer &t : transfers) {
+                            if (t.to_host)
+                                sim_dma_to_host(host_out.data() + t.host, sp(size_t(t.at)), t.bytes);
+                            else
+                                sim_dma_to_vector(sp(size_t(t.at)), host_in.data() + t.host, t.bytes);
+                        }
+                        s.issue(op, sp(size_t(d)), sp(size_t(a)), scalar, sp(size_t(b)));
+                        kmr_sync();
+                        std::memcpy(sp(512), host_out.data(), host_out.size());
+                    });
+            if (testing::Test::HasFatalFailure())
+                return;
+        }
+    }
+    EXPECT_GT(merged_shapes, 150);
+}
+
+// A DMA completion routine of the program's own is called for every row of
+// every operand, even when the rows could run as one.
+TEST_F(WholeRow, OwnCompletionRoutineSeesEveryRow)
+{
+    init_lanes(4);
+    static std::vector<std::pair<uintptr_t, size_t>> calls;
+    calls.clear();
+    kmr_sim_t &s = state();
+    const auto builtin = s.dma_until_hook;
+    s.dma_until_hook = [](void *p, size_t len) {
+        calls.emplace_back(reinterpret_cast<uintptr_t>(p), len);
+        _internal_do_dma_until(p, len);
+    };
+    set_vl(16);
+    set_2d(3, 64, 64, 64);
+    kmrsim_2D_VVWWS(V_VVWWS, VADD, sp(4096), sp(1024), sp(2048));
+    s.dma_until_hook = builtin;
+    ASSERT_EQ(calls.size(), 9u);
+    for (size_t r = 0; r < 3; ++r) {
+        EXPECT_EQ(calls[3 * r].first, reinterpret_cast<uintptr_t>(sp(4096 + 64 * r)));
+        EXPECT_EQ(calls[3 * r + 1].first, reinterpret_cast<uintptr_t>(sp(1024 + 64 * r)));
+        EXPECT_EQ(calls[3 * r + 2].second, 64u);
+    }
+}

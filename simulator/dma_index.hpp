@@ -177,7 +177,7 @@ private:
             return live_begin();
         if (second_run_ != 0)
             merge_runs();
-        auto it = std::lower_bound(live_begin(), entries_.end(), entry{a0, a0, nullptr}, by_start);
+        auto it = entries_.begin() + (first_at_or_after(a0) - entries_.data());
         while (it != entries_.end() && it->node != node)
             ++it;
         return it;

@@ -115,29 +115,54 @@ struct engine {
         make_plan(c.plan, dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c);
         plan_dma(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, c);
 
-        const int32_t L = c.masked ? s.mask_length : static_cast<int32_t>(s.regs[REG_VL]);
-        if (int64_t(M) * R > 1 && runs_as_one_row(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, L, c)) {
-            current_issue.mat = M - 1;
-            current_issue.row = R - 1;
-            const int32_t n = M * R * L;
-            if (!c.wide && use_wide(size_t(n) * sizeof(S))) {
+        int32_t L = c.masked ? s.mask_length : static_cast<int32_t>(s.regs[REG_VL]);
+        int32_t mats = M, rows = R;
+        const bool many_rows = int64_t(M) * R > 1;
+        if (many_rows)
+            plan_ranges(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, L, c);
+        else
+            c.dest_inside = c.a_inside = c.b_inside = false;  // the row checks itself
+        const bool one_row = many_rows && runs_as_one_row(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, L, c);
+        if (one_row) {
+            L = M * R * L;
+            mats = rows = 1;
+            if (!c.wide && use_wide(size_t(L) * sizeof(S))) {
                 c.wide = true;
                 c.loop_all = select_op_loop<S, true>(c.op, true);
                 c.loop_some = select_op_loop<S, false>(c.op, true);
             }
-            kmrsim_group_engine(dest, A, B, c, true, true, n);
-            return;
         }
-        for (int32_t m = 0; m < M; ++m) {
+        for (int32_t m = 0; m < mats; ++m) {
             current_issue.mat = m;
-            for (int32_t r = 0; r < R; ++r) {
+            for (int32_t r = 0; r < rows; ++r) {
                 current_issue.row = r;
                 const uintptr_t rd = dest + row_offset(m, d3, r, d2);
                 const uintptr_t ra = A + row_offset(m, a3, r, a2);
                 const uintptr_t rb = B + row_offset(m, b3, r, b2);
-                kmrsim_group_engine(rd, ra, rb, c, m == 0 && r == 0, m == M - 1 && r == R - 1, L);
+                kmrsim_group_engine(rd, ra, rb, c, m == 0 && r == 0, m == mats - 1 && r == rows - 1, L);
             }
         }
+        if (one_row) {
+            current_issue.mat = M - 1;
+            current_issue.row = R - 1;
+        }
+    }
+
+    // Whether every row of an operand lies in the scratchpad: then no row's
+    // range check can fail, and the rows skip it (and the destination has
+    // flags in every row).
+    static void plan_ranges(uintptr_t dest, uintptr_t A, uintptr_t B, int32_t d2, int32_t d3, int32_t a2, int32_t a3,
+                            int32_t b2, int32_t b3, int32_t R, int32_t M, int32_t L, instr_ctx<S> &c)
+    {
+        auto inside = [&](uintptr_t base, int32_t s2, int32_t s3, int64_t row_bytes) {
+            span sp;
+            return L >= 0 && operand_span(base, s2, s3, R, M, row_bytes, sp) && sp.lo <= sp.hi &&
+                   c.mem.holds(sp.lo, sp.hi - sp.lo);
+        };
+        c.dest_inside = inside(dest, d2, d3, c.acc ? int64_t(sizeof(D)) : int64_t(L) * int64_t(sizeof(D)));
+        c.a_inside = a_is_vector(c.form) && inside(A, a2, a3, int64_t(L) * int64_t(sizeof(Src)));
+        c.b_inside =
+            b_is_vector(c.form) && c.info->b_range_checked && inside(B, b2, b3, int64_t(L) * int64_t(sizeof(Src)));
     }
 
     // Whether the rows of a two- or three-dimensional instruction that the
@@ -374,8 +399,8 @@ struct engine {
 
     // One row: DMA completion and range checks on every operand, then the
     // lane groups (or the whole row at once), then the accumulated sum.
-    static void kmrsim_group_engine(uintptr_t dest, uintptr_t A, uintptr_t B, instr_ctx<S> &c, bool first_row,
-                                    bool last_row, int32_t L)
+    KMRSIM_ALWAYS_INLINE static void kmrsim_group_engine(uintptr_t dest, uintptr_t A, uintptr_t B, instr_ctx<S> &c,
+                                                         bool first_row, bool last_row, int32_t L)
     {
         accumulator = 0;
         row_ctx row;
@@ -384,15 +409,20 @@ struct engine {
         row.L = L;
         row.first_row = first_row;
         row.last_row = last_row;
-        row.dest_flags = !c.mem.mask_holds(dest, 1);
+        row.dest_flags = c.dest_inside || !c.mem.mask_holds(dest, 1);
 
+        // An operand whose rows all lie in the scratchpad and meet no pending
+        // transfer needs neither the completion call nor the range check.
+        auto prepare = [&](uintptr_t p, int64_t len, operand_kind kind, bool dma, bool inside) {
+            return (inside && !dma) || prepare_operand(c.mem, p, len, kind, dma);
+        };
         const int64_t source_bytes = int64_t(row.L) * int64_t(sizeof(Src));
-        prepare_operand(c.mem, dest, c.acc ? int64_t(sizeof(D)) : int64_t(row.L) * int64_t(sizeof(D)),
-                        operand_kind::dest, c.dma_dest);
+        prepare(dest, c.acc ? int64_t(sizeof(D)) : int64_t(row.L) * int64_t(sizeof(D)), operand_kind::dest,
+                c.dma_dest, c.dest_inside);
         if (a_is_vector(c.form))
-            row.a = steps::view_source(A, prepare_operand(c.mem, A, source_bytes, operand_kind::a, c.dma_a), c.mem);
+            row.a = steps::view_source(A, prepare(A, source_bytes, operand_kind::a, c.dma_a, c.a_inside), c.mem);
         if (b_is_vector(c.form) && c.info->b_range_checked)
-            row.b = steps::view_source(B, prepare_operand(c.mem, B, source_bytes, operand_kind::b, c.dma_b), c.mem);
+            row.b = steps::view_source(B, prepare(B, source_bytes, operand_kind::b, c.dma_b, c.b_inside), c.mem);
 
         if (observers_active) [[unlikely]]
             observe(dest, A, B, c, row);

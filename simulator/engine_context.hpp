@@ -45,6 +45,8 @@ struct instr_ctx {
     // Whether an operand's rows may have DMA to complete (dma_needed over
     // the operand's span); false lets every row skip the call.
     bool dma_dest, dma_a, dma_b;
+    // Whether an operand's rows all lie in the scratchpad (plan_ranges).
+    bool dest_inside, a_inside, b_inside;
 };
 
 // One row of an instruction.

@@ -69,15 +69,16 @@ struct whole_row_path {
 
     // Moves n flags of type S from `from` to `to` as memmove would (the
     // ranges may overlap), each stored as 0 or 1: one pass instead of a move
-    // and a second pass over the moved flags. Blocks of 64 bytes are loaded
-    // whole before they are stored, and are taken in the direction that
-    // reads every element before anything overwrites it: downwards when the
-    // flags move up, upwards otherwise.
+    // and a second pass over the moved flags. Blocks of 64 bytes, then
+    // single 16-byte vectors, then single elements, each loaded whole before
+    // it is stored, are taken in the direction that reads every element
+    // before anything overwrites it: downwards when the flags move up,
+    // upwards otherwise.
     static void move_flags(uintptr_t to, uintptr_t from, size_t n)
     {
         using vec_t = typename vector16<sizeof(S)>::type;
         constexpr size_t V = 16 / sizeof(S), K = 4 * V;  // elements per vector, per block
-        const size_t whole = n / K * K;
+        const size_t blocks = n / K * K, vectors = n / V * V;
         auto get = [&](size_t i) {
             vec_t v;
             std::memcpy(&v, ptr(from + i * sizeof(S)), sizeof v);
@@ -93,16 +94,22 @@ struct whole_row_path {
         };
         auto one = [&](size_t i) { store<S>(to + i * sizeof(S), static_cast<S>(load<S>(from + i * sizeof(S)) != 0)); };
         if (to > from) {
-            for (size_t i = n; i > whole;)
+            for (size_t i = n; i > vectors;)
                 one(--i);
-            for (size_t i = whole; i > 0;) {
+            for (size_t i = vectors; i > blocks;) {
+                i -= V;
+                put(i, get(i));
+            }
+            for (size_t i = blocks; i > 0;) {
                 i -= K;
                 block(i);
             }
         } else {
             size_t i = 0;
-            for (; i < whole; i += K)
+            for (; i < blocks; i += K)
                 block(i);
+            for (; i < vectors; i += V)
+                put(i, get(i));
             for (; i < n; ++i)
                 one(i);
         }

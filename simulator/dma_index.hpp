@@ -86,7 +86,7 @@ public:
     // is 0: it touches nothing.)
     bool may_touch(uintptr_t b0, uintptr_t b1)
     {
-        if (second_run_ != 0)
+        if (second_run_ != 0) [[unlikely]]
             merge_runs();
         const uintptr_t from = b0 > longest_ ? b0 - longest_ : 0;
         for (const entry *e = first_at_or_after(from), *end = entries_.data() + entries_.size();
@@ -159,7 +159,7 @@ private:
 
     // Merges the second run into the first, through a buffer kept for the
     // next merge.
-    void merge_runs()
+    [[gnu::noinline, gnu::cold]] void merge_runs()
     {
         merged_.resize(entries_.size() - first_);
         const auto split = entries_.begin() + std::ptrdiff_t(second_run_);

@@ -197,28 +197,11 @@ void _internal_do_dma_until(void *sp_ptr, size_t len)
 
     const uintptr_t b0 = addr(sp_ptr);
     const uintptr_t b1 = len > UINTPTR_MAX - b0 ? UINTPTR_MAX : b0 + len;
-    // The index answers exactly whether a pending transfer is touched, so
-    // the queue is walked only when one is, and not once more to find that
-    // none is left.
-    while (pending.may_touch(b0, b1)) {
-        // First pending request, in queue order, that the range touches.
-        dma_request_t *found = nullptr;
-        Overlap cls = kNone;
-        for (dma_request_t *n = s.dma_queue; n != nullptr; n = n->next) {
-            const uintptr_t a0 = scratchpad_side(n);
-            cls = classify(a0, a0 + n->size, b0, b1);
-            if (cls != kNone) {
-                found = n;
-                break;
-            }
-        }
-        if (found == nullptr)
-            return;
-
-        // Transfers complete in order: everything queued before it first.
+    // Performs the first pending request, in queue order, that the range
+    // touches (found, touched as cls), after everything queued before it.
+    auto perform = [&](dma_request_t *found, Overlap cls) {
         while (s.dma_queue != found)
             complete_head(s, kmrsim::dma_cause::instruction);
-
         if (cls == kCoversAll || cls == kFromInside) {
             complete_head(s, kmrsim::dma_cause::instruction);
         } else {
@@ -232,6 +215,34 @@ void _internal_do_dma_until(void *sp_ptr, size_t len)
             found->size -= sz;
             pending.advance(found, a0, a0 + sz, a0 + sz + found->size);
         }
+    };
+    // Programs mostly touch transfers in the order they requested them:
+    // while the head of the queue is touched, it is the first touched one,
+    // and no search is needed.
+    for (dma_request_t *head = s.dma_queue; head != nullptr; head = s.dma_queue) {
+        const uintptr_t a0 = scratchpad_side(head);
+        const Overlap cls = classify(a0, a0 + head->size, b0, b1);
+        if (cls == kNone)
+            break;
+        perform(head, cls);
+    }
+    // The index answers exactly whether a pending transfer is touched, so
+    // the queue is walked only when one is, and not once more to find that
+    // none is left.
+    while (pending.may_touch(b0, b1)) {
+        dma_request_t *found = nullptr;
+        Overlap cls = kNone;
+        for (dma_request_t *n = s.dma_queue; n != nullptr; n = n->next) {
+            const uintptr_t a0 = scratchpad_side(n);
+            cls = classify(a0, a0 + n->size, b0, b1);
+            if (cls != kNone) {
+                found = n;
+                break;
+            }
+        }
+        if (found == nullptr)
+            return;
+        perform(found, cls);
     }
 }
 

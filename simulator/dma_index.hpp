@@ -175,11 +175,18 @@ private:
             return entries_.end();
         if (live_begin()->node == node)
             return live_begin();
+        // Transfers queued one after another usually complete one after
+        // another, and lie side by side here: the entry after the one found
+        // last is tried first. (Entries before first_ are gone and may name
+        // nodes that were reused since; a live node has one entry.)
+        if (hint_ >= first_ && hint_ < entries_.size() && entries_[hint_].node == node)
+            return entries_.begin() + std::ptrdiff_t(hint_++);
         if (second_run_ != 0)
             merge_runs();
         auto it = entries_.begin() + (first_at_or_after(a0) - entries_.data());
         while (it != entries_.end() && it->node != node)
             ++it;
+        hint_ = size_t(it - entries_.begin()) + 1;
         return it;
     }
 
@@ -211,6 +218,7 @@ private:
     size_t first_ = 0;
     size_t second_run_ = 0;
     size_t dead_ = 0;        // dead entries from first_ on
+    size_t hint_ = 0;        // where find looks first
     uintptr_t longest_ = 0;  // longest range added since the index was last cleared
 };
 

@@ -528,6 +528,47 @@ TEST_F(Dma, BlocksQueuedInOrderAndCompletedFrontToBackMatchAPlainWalk)
     EXPECT_EQ(std::memcmp(sp, model.data(), 8192), 0);
 }
 
+// Blocks queued in a random order, so that queue order and address order
+// disagree, then touched one at a time at random: completions come from
+// anywhere in the index, often right after transfers whose nodes were just
+// reused by new requests. After every touch, exactly what the plain walk of
+// the queue performs.
+TEST_F(Dma, BlocksCompletedOutOfAddressOrderMatchAPlainWalk)
+{
+    std::vector<uint8_t> big_host(1 << 15);
+    for (size_t i = 0; i < big_host.size(); ++i)
+        big_host[i] = static_cast<uint8_t>(i * 29 + 1);
+    std::vector<uint8_t> model(8192, 0);
+    std::memset(sp, 0, 8192);
+    std::vector<model_transfer> q;
+    lcg next{4711};
+    for (int round = 0; round < 400; ++round) {
+        const size_t count = 2 + next(90), size = 1 + next(40);
+        std::vector<size_t> order(count);
+        for (size_t k = 0; k < count; ++k)
+            order[k] = k;
+        for (size_t k = 0; k + 1 < count; ++k)
+            std::swap(order[k], order[k + next(uint32_t(count - k))]);
+        const size_t base = next(uint32_t(8192 - count * size));
+        for (size_t k : order) {
+            const size_t from = next(30000);
+            sim_dma_to_vector(sp + base + k * size, big_host.data() + from, size);
+            q.push_back({base + k * size, from, size});
+        }
+        for (int t = int(next(uint32_t(2 * count))); t > 0; --t) {
+            const size_t b0 = base + next(uint32_t(count)) * size + next(uint32_t(size));
+            const size_t b1 = std::min<size_t>(8192, b0 + 1 + next(uint32_t(size)));
+            touch(sp + b0, b1 - b0);
+            model_touch(q, model, big_host, b0, b1);
+            ASSERT_EQ(std::memcmp(sp, model.data(), 8192), 0) << "round " << round;
+        }
+    }
+    kmr_sim_sync();
+    for (const model_transfer &t : q)
+        std::memcpy(&model[t.at], &big_host[t.from], t.size);
+    EXPECT_EQ(std::memcmp(sp, model.data(), 8192), 0);
+}
+
 // The pattern of a double-buffered program: blocks in, instructions reading
 // the first half of each block (which completes the rest of the block
 // before it and half of its own), blocks out, sync; over and over, across

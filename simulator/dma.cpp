@@ -128,7 +128,8 @@ void request(void *to, const void *from, size_t num_bytes, bool to_host, const v
     // anything is queued or counted.
     const void *sp_side = to_host ? from : to;
     const int64_t len = num_bytes > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(num_bytes);
-    if (!kmrsim::range_passes(kmrsim::addr(sp_side), len)) {
+    const bool in_scratchpad = kmrsim::memory_view::current().holds(kmrsim::addr(sp_side), num_bytes);
+    if (!in_scratchpad && !kmrsim::range_passes(kmrsim::addr(sp_side), len)) {
         char side[256];
         kmrsim::describe_operand(side, sizeof side, "scratchpad side", kmrsim::addr(sp_side), len);
         char what[320];

@@ -107,7 +107,7 @@ struct short_row_path {
             if (op == VMOV && a.values != 0) {
                 // Every element reads the source as it was: a move, as on the
                 // whole-row path.
-                whole_row_path<D, S, Src>::move(mem, dest, a, n);
+                whole_row_path<D, S, Src>::move(mem, dest, a, n, use_wide(n * sizeof(S)));
                 return true;
             }
             S *const out = static_cast<S *>(ptr(dest));

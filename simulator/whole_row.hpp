@@ -53,7 +53,7 @@ struct whole_row_path {
             if (c.op != VMOV || c.masked || c.acc || !row.dest_flags || row.a.flags == 0 ||
                 c.plan.chunk_limit != SIZE_MAX)
                 return false;
-            move(c.mem, row.dest, row.a, size_t(row.L));
+            move(c.mem, row.dest, row.a, size_t(row.L), c.wide);
             return true;
         }
         return false;
@@ -61,10 +61,30 @@ struct whole_row_path {
 
     // The move of a VMOV row of n elements whose every element reads the
     // source as it was before the row: its values, and its flags as 0 or 1.
-    static void move(const memory_view &mem, uintptr_t dest, const source_view &a, size_t n)
+    // Flags apart from their new place take a plain loop, in the wide
+    // instance when `wide`.
+    static void move(const memory_view &mem, uintptr_t dest, const source_view &a, size_t n, bool wide)
     {
         std::memmove(ptr(dest), ptr(a.values), n * sizeof(S));
-        move_flags(mem.flag_of(dest), a.flags, n);
+        const uintptr_t to = mem.flag_of(dest), bytes = n * sizeof(S);
+        if (to + bytes <= a.flags || a.flags + bytes <= to)
+            (wide ? isa_instances<&copy_flags>::wide : isa_instances<&copy_flags>::generic)(to, a.flags, n);
+        else
+            move_flags(to, a.flags, n);
+    }
+
+    // Copies n flags of type S from `from` to `to` (apart), each as 0 or 1.
+    KMRSIM_ALWAYS_INLINE static void copy_flags(uintptr_t to, uintptr_t from, size_t n)
+    {
+        S *__restrict out = static_cast<S *>(ptr(to));
+        const S *__restrict in = static_cast<const S *>(ptr(from));
+        if (to % alignof(S) == 0 && from % alignof(S) == 0) {
+            for (size_t i = 0; i < n; ++i)
+                out[i] = static_cast<S>(in[i] != 0);
+        } else {
+            for (size_t i = 0; i < n; ++i)
+                store<S>(to + i * sizeof(S), static_cast<S>(load<S>(from + i * sizeof(S)) != 0));
+        }
     }
 
     // Moves n flags of type S from `from` to `to` as memmove would (the

@@ -35,6 +35,10 @@ public:
             second_run_ = entries_.size();
         }
         entries_.push_back(e);
+        // The merge buffer grows here, with the index, so that no merge
+        // allocates while an instruction runs.
+        if (merged_.capacity() < entries_.capacity())
+            merged_.reserve(entries_.capacity());
     }
 
     // A transfer queued at a0 completed. Transfers usually complete in the

@@ -91,7 +91,7 @@ public:
     bool may_touch(uintptr_t b0, uintptr_t b1)
     {
         if (second_run_ != 0) [[unlikely]]
-            merge_runs();
+            return merge_then_touch(b0, b1);  // a tail call: the usual path needs no stack frame
         const uintptr_t from = b0 > longest_ ? b0 - longest_ : 0;
         for (const entry *e = first_at_or_after(from), *end = entries_.data() + entries_.size();
              e != end && e->a0 <= b1; ++e)
@@ -159,6 +159,12 @@ private:
             entries_.erase(entries_.begin(), live_begin());
             first_ = dead_ = 0;
         }
+    }
+
+    [[gnu::noinline, gnu::cold]] bool merge_then_touch(uintptr_t b0, uintptr_t b1)
+    {
+        merge_runs();
+        return may_touch(b0, b1);
     }
 
     // Merges the second run into the first, through a buffer kept for the

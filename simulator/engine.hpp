@@ -86,7 +86,8 @@ struct engine {
 
     // Cuts the instruction into rows (matrices outer, rows inner) and hands
     // each to the row engine with the first/last-row flags.
-    static void kmrsim_strided_engine(int dim, uintptr_t dest, uintptr_t A, uintptr_t B, instr_ctx<S> &c)
+    KMRSIM_ALWAYS_INLINE static void kmrsim_strided_engine(int dim, uintptr_t dest, uintptr_t A, uintptr_t B,
+                                                           instr_ctx<S> &c)
     {
         const kmr_sim_t &s = sim();
         // Strides of the dimensions an instruction does not have cannot move

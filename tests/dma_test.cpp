@@ -425,38 +425,75 @@ void model_touch(std::vector<model_transfer> &q, std::vector<uint8_t> &mem, cons
     }
 }
 
+// The simulator's queue beside the plain walk: requests go to both, touches
+// to both, and `same` compares the scratchpad with the model's.
+struct walked_queue {
+    uint8_t *sp;
+    std::vector<uint8_t> host = std::vector<uint8_t>(1 << 15);
+    std::vector<uint8_t> model;
+    std::vector<model_transfer> q;
+
+    walked_queue(uint8_t *scratchpad, size_t bytes, uint8_t mul, uint8_t add) : sp(scratchpad), model(bytes, 0)
+    {
+        for (size_t i = 0; i < host.size(); ++i)
+            host[i] = static_cast<uint8_t>(i * mul + add);
+        std::memset(sp, 0, bytes);
+    }
+    void request(size_t at, size_t from, size_t size)
+    {
+        sim_dma_to_vector(sp + at, host.data() + from, size);
+        q.push_back({at, from, size});
+    }
+    void touch(size_t b0, size_t b1)
+    {
+        get_the_kmrsim()->dma_until_hook(sp + b0, b1 - b0);
+        model_touch(q, model, host, b0, b1);
+    }
+    void sync()
+    {
+        kmr_sim_sync();
+        for (const model_transfer &t : q)
+            std::memcpy(&model[t.at], &host[t.from], t.size);
+        q.clear();
+    }
+    bool same() const { return std::memcmp(sp, model.data(), model.size()) == 0; }
+};
+
+// The order in which `count` blocks are queued: shape 0-2 increasing, 3
+// decreasing, 4 shuffled.
+std::vector<size_t> block_order(size_t count, uint32_t shape, lcg &next)
+{
+    std::vector<size_t> order(count);
+    for (size_t k = 0; k < count; ++k)
+        order[k] = k;
+    if (shape == 3)
+        std::reverse(order.begin(), order.end());
+    for (size_t k = 0; shape == 4 && k + 1 < count; ++k)
+        std::swap(order[k], order[k + next(uint32_t(count - k))]);
+    return order;
+}
+
 }  // namespace
 
 // Many transfers queued, touched by random ranges: exactly what the plain
 // walk of the whole queue performs, however the simulator finds them.
 TEST_F(Dma, RandomTransfersAndTouchesMatchAPlainWalkOfTheQueue)
 {
-    std::vector<uint8_t> big_host(1 << 15);
-    for (size_t i = 0; i < big_host.size(); ++i)
-        big_host[i] = static_cast<uint8_t>(i * 7 + 3);
-    std::vector<uint8_t> model(4096, 0);
-    std::memset(sp, 0, 4096);
-    std::vector<model_transfer> q;
+    walked_queue w(sp, 4096, 7, 3);
     lcg next{12345};
     for (int step = 0; step < 4000; ++step) {
         if (next(3) != 0) {
             const size_t at = next(4000), size = next(97), from = next(30000);
-            if (at + size > 4096)
-                continue;
-            sim_dma_to_vector(sp + at, big_host.data() + from, size);
-            q.push_back({at, from, size});
+            if (at + size <= 4096)
+                w.request(at, from, size);
         } else {
             const size_t b0 = next(4096), len = 1 + next(300);
-            const size_t b1 = std::min<size_t>(4096, b0 + len);
-            touch(sp + b0, b1 - b0);
-            model_touch(q, model, big_host, b0, b1);
-            ASSERT_EQ(std::memcmp(sp, model.data(), 4096), 0) << "step " << step;
+            w.touch(b0, std::min<size_t>(4096, b0 + len));
+            ASSERT_TRUE(w.same()) << "step " << step;
         }
     }
-    kmr_sim_sync();
-    for (const model_transfer &t : q)
-        std::memcpy(&model[t.at], &big_host[t.from], t.size);
-    EXPECT_EQ(std::memcmp(sp, model.data(), 4096), 0);
+    w.sync();
+    EXPECT_TRUE(w.same());
 }
 
 // Blocks queued in rounds, mostly in increasing address order as programs
@@ -467,32 +504,13 @@ TEST_F(Dma, RandomTransfersAndTouchesMatchAPlainWalkOfTheQueue)
 // DMA, and the one the index of pending transfers answers without a search.
 TEST_F(Dma, BlocksQueuedInOrderAndCompletedFrontToBackMatchAPlainWalk)
 {
-    std::vector<uint8_t> big_host(1 << 15);
-    for (size_t i = 0; i < big_host.size(); ++i)
-        big_host[i] = static_cast<uint8_t>(i * 13 + 5);
-    std::vector<uint8_t> model(8192, 0);
-    std::memset(sp, 0, 8192);
-    std::vector<model_transfer> q;
+    walked_queue w(sp, 8192, 13, 5);
     lcg next{777};
-    auto check = [&](int round, const char *what) {
-        ASSERT_EQ(std::memcmp(sp, model.data(), 8192), 0) << "round " << round << ": " << what;
-    };
     for (int round = 0; round < 300; ++round) {
         const size_t count = 1 + next(70), size = 1 + next(100);
         const size_t base = next(uint32_t(8192 - count * size));
-        std::vector<size_t> order(count);
-        for (size_t k = 0; k < count; ++k)
-            order[k] = k;
-        const uint32_t shape = next(5);  // 0-2 increasing, 3 decreasing, 4 shuffled
-        if (shape == 3)
-            std::reverse(order.begin(), order.end());
-        for (size_t k = 0; shape == 4 && k + 1 < count; ++k)
-            std::swap(order[k], order[k + next(uint32_t(count - k))]);
-        for (size_t k : order) {
-            const size_t from = next(30000);
-            sim_dma_to_vector(sp + base + k * size, big_host.data() + from, size);
-            q.push_back({base + k * size, from, size});
-        }
+        for (size_t k : block_order(count, next(5), next))
+            w.request(base + k * size, next(30000), size);
         for (size_t k = 0; k < count; ++k) {
             const uint32_t how = next(6);
             size_t b0 = base + k * size, len = 1 + next(uint32_t(size));  // part of the block
@@ -502,30 +520,21 @@ TEST_F(Dma, BlocksQueuedInOrderAndCompletedFrontToBackMatchAPlainWalk)
                 len = size * (1 + next(3));  // into the blocks after it
             else if (how == 2)
                 b0 += next(uint32_t(size));  // from inside it
-            const size_t b1 = std::min<size_t>(8192, b0 + len);
-            touch(sp + b0, b1 - b0);
-            model_touch(q, model, big_host, b0, b1);
-            check(round, "touch");
+            w.touch(b0, std::min<size_t>(8192, b0 + len));
+            ASSERT_TRUE(w.same()) << "round " << round << ": touch";
             if (next(8) == 0) {
                 const size_t at = next(8000), n = next(120), from = next(30000);
-                if (at + n <= 8192) {
-                    sim_dma_to_vector(sp + at, big_host.data() + from, n);
-                    q.push_back({at, from, n});
-                }
+                if (at + n <= 8192)
+                    w.request(at, from, n);
             }
         }
         if (next(4) == 0) {
-            kmr_sim_sync();
-            for (const model_transfer &t : q)
-                std::memcpy(&model[t.at], &big_host[t.from], t.size);
-            q.clear();
-            check(round, "sync");
+            w.sync();
+            ASSERT_TRUE(w.same()) << "round " << round << ": sync";
         }
     }
-    kmr_sim_sync();
-    for (const model_transfer &t : q)
-        std::memcpy(&model[t.at], &big_host[t.from], t.size);
-    EXPECT_EQ(std::memcmp(sp, model.data(), 8192), 0);
+    w.sync();
+    EXPECT_TRUE(w.same());
 }
 
 // Blocks queued in a random order, so that queue order and address order
@@ -535,38 +544,22 @@ TEST_F(Dma, BlocksQueuedInOrderAndCompletedFrontToBackMatchAPlainWalk)
 // the queue performs.
 TEST_F(Dma, BlocksCompletedOutOfAddressOrderMatchAPlainWalk)
 {
-    std::vector<uint8_t> big_host(1 << 15);
-    for (size_t i = 0; i < big_host.size(); ++i)
-        big_host[i] = static_cast<uint8_t>(i * 29 + 1);
-    std::vector<uint8_t> model(8192, 0);
-    std::memset(sp, 0, 8192);
-    std::vector<model_transfer> q;
+    walked_queue w(sp, 8192, 29, 1);
     lcg next{4711};
     for (int round = 0; round < 400; ++round) {
         const size_t count = 2 + next(90), size = 1 + next(40);
-        std::vector<size_t> order(count);
-        for (size_t k = 0; k < count; ++k)
-            order[k] = k;
-        for (size_t k = 0; k + 1 < count; ++k)
-            std::swap(order[k], order[k + next(uint32_t(count - k))]);
+        const std::vector<size_t> order = block_order(count, 4, next);
         const size_t base = next(uint32_t(8192 - count * size));
-        for (size_t k : order) {
-            const size_t from = next(30000);
-            sim_dma_to_vector(sp + base + k * size, big_host.data() + from, size);
-            q.push_back({base + k * size, from, size});
-        }
+        for (size_t k : order)
+            w.request(base + k * size, next(30000), size);
         for (int t = int(next(uint32_t(2 * count))); t > 0; --t) {
             const size_t b0 = base + next(uint32_t(count)) * size + next(uint32_t(size));
-            const size_t b1 = std::min<size_t>(8192, b0 + 1 + next(uint32_t(size)));
-            touch(sp + b0, b1 - b0);
-            model_touch(q, model, big_host, b0, b1);
-            ASSERT_EQ(std::memcmp(sp, model.data(), 8192), 0) << "round " << round;
+            w.touch(b0, std::min<size_t>(8192, b0 + 1 + next(uint32_t(size))));
+            ASSERT_TRUE(w.same()) << "round " << round;
         }
     }
-    kmr_sim_sync();
-    for (const model_transfer &t : q)
-        std::memcpy(&model[t.at], &big_host[t.from], t.size);
-    EXPECT_EQ(std::memcmp(sp, model.data(), 8192), 0);
+    w.sync();
+    EXPECT_TRUE(w.same());
 }
 
 // The pattern of a double-buffered program: blocks in, instructions reading

@@ -133,6 +133,12 @@ struct engine {
                 c.loop_some = select_op_loop<S, false>(c.op, true);
             }
         }
+        if (many_rows && !one_row && rows_in_place(dest, d2, d3, L, c)) {
+            in_place_rows(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, L, c);
+            current_issue.mat = M - 1;
+            current_issue.row = R - 1;
+            return;
+        }
         for (int32_t m = 0; m < mats; ++m) {
             current_issue.mat = m;
             for (int32_t r = 0; r < rows; ++r) {
@@ -146,6 +152,57 @@ struct engine {
         if (one_row) {
             current_issue.mat = M - 1;
             current_issue.row = R - 1;
+        }
+    }
+
+    // Whether every row of a many-row instruction would take the same road
+    // on the whole-row path, computed in place over every element, with
+    // nothing to decide, check or complete per row: a built-in opcode that is
+    // not conditional and not a VMOV, without mask or accumulation, of one
+    // element type, B a vector read from the scratchpad, every operand's
+    // rows in the scratchpad and apart from pending transfers, sources read
+    // live, and every destination row and its flags aligned.
+    static bool rows_in_place(uintptr_t dest, int32_t d2, int32_t d3, int32_t L, const instr_ctx<S> &c)
+    {
+        if constexpr (!std::is_same_v<D, S>) {
+            return false;
+        } else {
+            if (!c.plan.direct || c.masked || c.acc || c.custom || observers_active || c.op == VMOV ||
+                c.info->conditional || L <= 0)
+                return false;
+            if (c.dma_dest || c.dma_a || c.dma_b || !c.dest_inside || (a_is_vector(c.form) && !c.a_inside) ||
+                !b_is_vector(c.form) || !c.info->b_range_checked || !c.b_inside)
+                return false;
+            if (c.plan.a != source_access::live || c.plan.b != source_access::live)
+                return false;
+            constexpr uint32_t align = alignof(S);
+            return dest % align == 0 && uint32_t(d2) % align == 0 && uint32_t(d3) % align == 0 &&
+                   c.mem.flag_of(dest) % align == 0;
+        }
+    }
+
+    // The rows of rows_in_place: each computed in place, as run_row would.
+    static void in_place_rows(uintptr_t dest, uintptr_t A, uintptr_t B, int32_t d2, int32_t d3, int32_t a2, int32_t a3,
+                              int32_t b2, int32_t b3, int32_t R, int32_t M, int32_t L, const instr_ctx<S> &c)
+    {
+        using path = whole_row_path<D, S, Src>;
+        workspace<D, S> &w = self().ws;
+        const size_t chunk = std::min(w.cap, c.plan.chunk_limit);
+        row_ctx row{};
+        row.L = L;
+        row.dest_flags = true;
+        row.scalar = a_is_vector(c.form) ? 0 : A;
+        for (int32_t m = 0; m < M; ++m) {
+            for (int32_t r = 0; r < R; ++r) {
+                row.dest = dest + row_offset(m, d3, r, d2);
+                if (a_is_vector(c.form))
+                    row.a = steps::view_source(A + row_offset(m, a3, r, a2), true, c.mem);
+                row.b = steps::view_source(B + row_offset(m, b3, r, b2), true, c.mem);
+                if (c.wide)
+                    isa_instances<&path::in_place>::wide(w, c, row, row.a, row.b, size_t(L), chunk);
+                else
+                    path::in_place(w, c, row, row.a, row.b, size_t(L), chunk);
+            }
         }
     }
 

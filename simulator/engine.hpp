@@ -230,12 +230,12 @@ struct engine {
     // lie apart from the destination or be the destination itself, element
     // for element: then no element reads another element's result, whatever
     // the rows. (Relations in which a row reads finished results of earlier
-    // rows hold only row by row.) All operands lie in the scratchpad, so no
-    // range check can fail part way. DMA completion over the whole span
-    // before the first row leaves the same memory as completion row by row:
-    // the transfers run in queue order either way, every transfer that meets
-    // a row's operands is performed before that row reads or writes them,
-    // and no other row writes where it lies. A completion routine of the
+    // rows hold only row by row.) All operands lie in the scratchpad
+    // (plan_ranges), so no range check can fail part way. DMA completion
+    // over the whole span before the first row leaves the same memory as
+    // completion row by row: the transfers run in queue order either way,
+    // every transfer that meets a row's operands is performed before that
+    // row reads or writes them, and no other row writes where it lies. A completion routine of the
     // program's own sees the rows one by one, as do the tools, custom
     // functions, masks (each row reads the mask from its start), the
     // enumeration (it counts from 0 in every row) and accumulation (a sum per
@@ -259,16 +259,15 @@ struct engine {
             const int64_t row_bytes = int64_t(L) * int64_t(elem);
             return s2 == row_bytes && (M == 1 || s3 == row_bytes * R);
         };
-        auto fits = [&](uintptr_t base, int64_t bytes) { return c.mem.holds(base, size_t(bytes)); };
-        if (!dense(d2, d3, sizeof(D)) || !fits(dest, dest_bytes))
+        if (!dense(d2, d3, sizeof(D)) || !c.dest_inside)
             return false;
         const span ds{dest, dest + uintptr_t(dest_bytes)};
-        auto source_ok = [&](uintptr_t base, int32_t s2, int32_t s3) {
-            return dense(s2, s3, sizeof(Src)) && fits(base, source_bytes) &&
+        auto source_ok = [&](uintptr_t base, int32_t s2, int32_t s3, bool inside) {
+            return dense(s2, s3, sizeof(Src)) && inside &&
                    ((base == dest && sizeof(Src) == sizeof(D)) ||
                     !spans_overlap(ds, span{base, base + uintptr_t(source_bytes)}));
         };
-        return (!reads_a || source_ok(A, a2, a3)) && (!reads_b || source_ok(B, b2, b3));
+        return (!reads_a || source_ok(A, a2, a3, c.a_inside)) && (!reads_b || source_ok(B, b2, b3, c.b_inside));
     }
 
     // m * s3 + r * s2, each product wrapping as a signed 32-bit number.

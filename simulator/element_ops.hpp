@@ -540,25 +540,27 @@ struct element_op<VABSDIFF, T> : detail::op_reads_ab {
 // b_flag: element i reads the value b_first + i, wrapped to T, and flag 0
 // (what the engine's enumerated operand array would hold). With ScalarA,
 // every element reads a[0] and a_flag[0] (a scalar: the broadcast array
-// holds the same entry throughout); n must then not be 0.
-template <int Op, typename T, bool AllEnabled, bool EnumB = false, bool ScalarA = false>
-KMRSIM_ALWAYS_INLINE void op_loop_body(size_t n, const T *a, const T *a_flag, const T *b, const T *b_flag, T *out,
+// holds the same entry throughout); n must then not be 0. The values of A
+// and B may be of a narrower type Src than T; each is converted to T as it
+// is read (sign-extended when Src is signed).
+template <int Op, typename T, bool AllEnabled, bool EnumB = false, bool ScalarA = false, typename Src = T>
+KMRSIM_ALWAYS_INLINE void op_loop_body(size_t n, const Src *a, const T *a_flag, const Src *b, const T *b_flag, T *out,
                                        T *out_flag, T *en, unsigned frac, T b_first = T(0))
 {
     using E = element_op<Op, T>;
     using U = typename detail::elem_traits<T>::U;
     U next_b = static_cast<U>(b_first);
-    const T a0 = ScalarA ? a[0] : T(0);
+    const T a0 = ScalarA ? static_cast<T>(a[0]) : T(0);
     const T a0_flag = ScalarA && E::reads_a_flag ? a_flag[0] : T(0);
     for (size_t i = 0; i < n; ++i) {
-        const T av = ScalarA ? a0 : a[i];
+        const T av = ScalarA ? a0 : static_cast<T>(a[i]);
         const T af = ScalarA ? a0_flag : E::reads_a_flag ? a_flag[i] : T(0);
         T bv = T(0), bf = T(0);
         if constexpr (EnumB) {
             bv = E::reads_b ? static_cast<T>(next_b) : T(0);
             next_b = static_cast<U>(next_b + 1u);
         } else {
-            bv = E::reads_b ? b[i] : T(0);
+            bv = E::reads_b ? static_cast<T>(b[i]) : T(0);
             bf = E::reads_b_flag ? b_flag[i] : T(0);
         }
         if constexpr (E::conditional) {
@@ -617,6 +619,17 @@ requires(!AllEnabled) KMRSIM_ALWAYS_INLINE
     op_loop_body<Op, T, false>(n, a, a_flag, b, b_flag, out, out_flag, en, frac);
 }
 
+// op_loop with every element computed, for a non-conditional opcode whose
+// vector sources A and B hold elements of a narrower type Src: they are
+// converted to T as the loop reads them, instead of into arrays first. The
+// results must not overlap the sources.
+template <int Op, typename T, typename Src>
+KMRSIM_ALWAYS_INLINE void op_loop_widen(size_t n, const Src *__restrict a, const T *a_flag, const Src *__restrict b,
+                                        const T *b_flag, T *__restrict out, T *__restrict out_flag, unsigned frac)
+{
+    op_loop_body<Op, T, true, false, false, Src>(n, a, a_flag, b, b_flag, out, out_flag, nullptr, frac);
+}
+
 // op_loop with every element computed and B the enumeration from b_first
 // on, generated in the loop rather than read from an array; with ScalarA,
 // A is the scalar in a[0] and a_flag[0] (n at least 1).
@@ -624,14 +637,14 @@ template <int Op, typename T, bool ScalarA>
 requires(!element_op<Op, T>::conditional) KMRSIM_ALWAYS_INLINE
     void op_loop_enum(size_t n, const T *a, const T *a_flag, T b_first, T *out, T *out_flag, T *en, unsigned frac)
 {
-    op_loop_body<Op, T, true, true, ScalarA>(n, a, a_flag, nullptr, nullptr, out, out_flag, en, frac, b_first);
+    op_loop_body<Op, T, true, true, ScalarA, T>(n, a, a_flag, nullptr, nullptr, out, out_flag, en, frac, b_first);
 }
 template <int Op, typename T, bool ScalarA>
 requires(element_op<Op, T>::conditional) KMRSIM_ALWAYS_INLINE
     void op_loop_enum(size_t n, const T *a, const T *a_flag, T b_first, T *__restrict out, T *__restrict out_flag,
                       T *__restrict en, unsigned frac)
 {
-    op_loop_body<Op, T, true, true, ScalarA>(n, a, a_flag, nullptr, nullptr, out, out_flag, en, frac, b_first);
+    op_loop_body<Op, T, true, true, ScalarA, T>(n, a, a_flag, nullptr, nullptr, out, out_flag, en, frac, b_first);
 }
 
 // The sum of the results of op_loop with every element computed, each
@@ -661,6 +674,8 @@ template <typename T>
 using op_loop_enum_fn = void (*)(size_t, const T *, const T *, T, T *, T *, T *, unsigned);
 template <typename T>
 using op_sum_fn = int64_t (*)(size_t, const T *, const T *, const T *, const T *, unsigned);
+template <typename T, typename Src>
+using op_loop_widen_fn = void (*)(size_t, const Src *, const T *, const Src *, const T *, T *, T *, unsigned);
 
 // Signature of element_op<Op, T>::apply.
 template <typename T>
@@ -708,12 +723,31 @@ constexpr std::array<op_sum_fn<T>, sizeof...(I)> make_op_sum_table(std::index_se
 {
     return {{op_sum_or_null<static_cast<int>(I), T, Wide>()...}};
 }
+template <int Op, typename T, typename Src, bool Wide>
+constexpr op_loop_widen_fn<T, Src> op_loop_widen_or_null()
+{
+    using F = op_loop_widen_fn<T, Src>;
+    if constexpr (element_op<Op, T>::conditional)
+        return nullptr;
+    else if constexpr (Wide)
+        return &isa_instances<static_cast<F>(&op_loop_widen<Op, T, Src>)>::wide;
+    else
+        return &isa_instances<static_cast<F>(&op_loop_widen<Op, T, Src>)>::generic;
+}
+template <typename T, typename Src, bool Wide, size_t... I>
+constexpr std::array<op_loop_widen_fn<T, Src>, sizeof...(I)> make_op_loop_widen_table(std::index_sequence<I...>)
+{
+    return {{op_loop_widen_or_null<static_cast<int>(I), T, Src, Wide>()...}};
+}
 
 template <typename T, bool ScalarA, bool Wide>
 inline constexpr auto
     op_loop_enum_table = make_op_loop_enum_table<T, ScalarA, Wide>(std::make_index_sequence<builtin_op_count>{});
 template <typename T, bool Wide>
 inline constexpr auto op_sum_table = make_op_sum_table<T, Wide>(std::make_index_sequence<builtin_op_count>{});
+template <typename T, typename Src, bool Wide>
+inline constexpr auto
+    op_loop_widen_table = make_op_loop_widen_table<T, Src, Wide>(std::make_index_sequence<builtin_op_count>{});
 template <typename T, bool AllEnabled, bool Wide>
 inline constexpr auto
     op_loop_table = make_op_loop_table<T, AllEnabled, Wide>(std::make_index_sequence<builtin_op_count>{});
@@ -755,6 +789,17 @@ op_sum_fn<T> select_op_sum(int op, bool wide = wide_vectors)
         return nullptr;
     return wide ? detail::op_sum_table<T, true>[static_cast<size_t>(op)]
                 : detail::op_sum_table<T, false>[static_cast<size_t>(op)];
+}
+
+// op_loop_widen for a run-time opcode; nullptr for a conditional move and
+// outside 0..23.
+template <typename T, typename Src>
+op_loop_widen_fn<T, Src> select_op_loop_widen(int op, bool wide = wide_vectors)
+{
+    if (op < 0 || op >= builtin_op_count)
+        return nullptr;
+    return wide ? detail::op_loop_widen_table<T, Src, true>[static_cast<size_t>(op)]
+                : detail::op_loop_widen_table<T, Src, false>[static_cast<size_t>(op)];
 }
 
 // The per-element function for a run-time opcode; nullptr outside 0..23.

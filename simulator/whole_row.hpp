@@ -236,6 +236,10 @@ struct whole_row_path {
                                               const source_view &a, const source_view &b, size_t L, size_t chunk)
     {
         const memory_view &mem = c.mem;
+        if constexpr (sizeof(Src) < sizeof(S)) {
+            if (widen_in_loop(w, c, row, a, b, L, chunk))
+                return;
+        }
         if (a.values == 0)
             steps::broadcast(w.a, std::min(chunk, L), static_cast<S>(load<int32_t>(row.scalar)));
         for (size_t base = 0; base < L; base += chunk) {
@@ -246,6 +250,38 @@ struct whole_row_path {
             c.loop_all(n, o.a, o.a_flag, o.b, o.b_flag, static_cast<S *>(ptr(d)), static_cast<S *>(ptr(mem.flag_of(d))),
                        w.enable[0], c.frac);
         }
+    }
+
+    // A row computed in place whose sources are narrower than the
+    // computation: when both are vectors, aligned, and apart from the
+    // destination's values and flags, the element loop converts them as it
+    // reads them (op_loop_widen), which gives what converting each chunk's
+    // sources into arrays first gives, since no result lands on a source.
+    // Source flags, where the opcode reads them, are still loaded per chunk.
+    // Returns false, doing nothing, when the row does not qualify.
+    KMRSIM_ALWAYS_INLINE static bool widen_in_loop(workspace<D, S> &w, const instr_ctx<S> &c, const row_ctx &row,
+                                                   const source_view &a, const source_view &b, size_t L, size_t chunk)
+    {
+        const op_loop_widen_fn<S, Src> loop = select_op_loop_widen<S, Src>(c.op, c.wide);
+        const uintptr_t flags = c.mem.flag_of(row.dest), dest_bytes = L * sizeof(S), src_bytes = L * sizeof(Src);
+        auto fits = [&](uintptr_t p) {
+            return p != 0 && p % alignof(Src) == 0 && (p + src_bytes <= row.dest || row.dest + dest_bytes <= p) &&
+                   (p + src_bytes <= flags || flags + dest_bytes <= p);
+        };
+        if (loop == nullptr || !fits(a.values) || !fits(b.values))
+            return false;
+        const bool reads_flags = c.info->reads_a_flag || c.info->reads_b_flag;
+        const size_t step = reads_flags ? chunk : L;  // the flag arrays hold a chunk
+        for (size_t base = 0; base < L; base += step) {
+            const size_t n = std::min(step, L - base);
+            const S *af = c.info->reads_a_flag ? steps::load_flags(c.mem, a, base, n, w.a_flag) : w.zero;
+            const S *bf = c.info->reads_b_flag ? steps::load_flags(c.mem, b, base, n, w.b_flag) : w.zero;
+            loop(n, static_cast<const Src *>(ptr(a.values + base * sizeof(Src))), af,
+                 static_cast<const Src *>(ptr(b.values + base * sizeof(Src))), bf,
+                 static_cast<S *>(ptr(row.dest + base * sizeof(S))), static_cast<S *>(ptr(flags + base * sizeof(S))),
+                 c.frac);
+        }
+        return true;
     }
 
     // The chunks of a row (run_row). Accumulating rows without a mask, of an

@@ -515,6 +515,43 @@ TEST_F(WholeRow, LongRowsAgreeWithThePipeline)
     }
 }
 
+// Sources narrower than the computation, which the element loop converts as
+// it reads them when they lie apart from the destination: every widening
+// pair of types, every opcode (those reading source flags load them per
+// chunk), rows shorter and longer than a chunk, sources apart, on the
+// destination, overlapping it by a few elements, or an odd byte off.
+TEST_F(WholeRow, WidenedSourcesAgreeWithThePipeline)
+{
+    const shape shapes[] = {
+        SHAPE_VV(1D_, VVBHS, 1, 2, 1, false), SHAPE_VV(1D_, VVBHU, 1, 2, 1, false),
+        SHAPE_VV(1D_, VVBWS, 1, 4, 1, false), SHAPE_VV(1D_, VVBWU, 1, 4, 1, false),
+        SHAPE_VV(1D_, VVHWS, 2, 4, 1, false), SHAPE_VV(1D_, VVHWU, 2, 4, 1, false),
+        SHAPE_VV(2D_, VVBHU, 1, 2, 2, false), SHAPE_VV(2D_, VVHWS, 2, 4, 2, false),
+    };
+    constexpr int64_t a = 16384, far = 40960;
+    reinit(4, 64, 1024);
+    for (int n = 0; n < 240; ++n) {
+        const shape &s = shapes[size_t(n) % std::size(shapes)];
+        const vinstr_t op = static_cast<vinstr_t>(n / int(std::size(shapes)) % 24);
+        const int lengths[] = {1, 63, 64, 200, 1023, 1025, pick(1026, 2600)};
+        const int R = s.dim == 2 ? pick(1, 4) : 1, L = std::min(lengths[size_t(pick(0, 6))], R > 1 ? 700 : 4096);
+        for (int64_t i = a - 12288; i < far + 16384; ++i) {
+            const uint32_t r = static_cast<uint32_t>(rng());
+            *sp(size_t(i)) = static_cast<uint8_t>(r);
+            state().flag_memory[i] = static_cast<uint8_t>((r >> 24) < 48 ? 1 : 0);
+        }
+        const int64_t b = pick(0, 2) == 0 ? a : far + pick(0, 3) * s.src_size + (pick(0, 5) == 0 ? 1 : 0);
+        int64_t d = pick(0, 2) == 0 ? far + 8192 : pick(0, 1) ? a + pick(-9, 9) * s.dst_size : b;
+        const int32_t stride = L * s.dst_size + (pick(0, 1) ? 0 : 2 * s.dst_size);
+        set_2d(uint32_t(R), stride, L * s.src_size, L * s.src_size);
+        set_vl(uint32_t(L));
+        compare(describe(s, op, 4, L, a, b, d) + " rows " + std::to_string(R),
+                [&] { s.issue(op, sp(size_t(d)), sp(size_t(a)), 0, sp(size_t(b))); });
+        if (testing::Test::HasFatalFailure())
+            return;
+    }
+}
+
 // Rows whose every element gets the same result (VMOV of a scalar), masked
 // or accumulating, at lengths around the mask counter's blocks and the
 // wide loops' threshold, on both sides of the scratchpad's alignment.

@@ -151,7 +151,7 @@ private:
         it->node = nullptr;
         it->a1 = 0;
         ++dead_;
-        if (dead_ >= 32 && dead_ * 2 >= entries_.size() - first_) {
+        if (dead_ >= 32 && dead_ * 4 >= entries_.size() - first_) {
             if (second_run_ != 0)
                 merge_runs();
             entries_.erase(std::remove_if(live_begin(), entries_.end(), [](const entry &x) { return !x.node; }),

@@ -45,8 +45,9 @@ public:
     // order they were queued, so the entry at the front of the index is
     // usually the one: it is dropped by moving the front. Any other entry is
     // marked dead where it is (it then touches nothing) instead of shifting
-    // the entries after it; dead entries are swept out once they are as many
-    // as the live ones.
+    // the entries after it; dead entries are swept out once there are 32 of
+    // them and they make up a quarter of the entries (every range near them
+    // scans them until then).
     void remove(const dma_request_t *node, uintptr_t a0)
     {
         if (!empty() && entries_[first_].node == node) {

@@ -99,29 +99,15 @@ inline Overlap classify(uintptr_t a0, uintptr_t a1, uintptr_t b0, uintptr_t b1)
     return kNone;
 }
 
-// The cycles of a transfer of n bytes on each bus width, kept for the size
-// last counted: programs mostly request transfers of one size over and over,
-// and adding nine kept numbers is cheaper than nine divisions.
-struct transfer_cycles {
-    uint32_t bytes = 0;  // cycles of 0 bytes: all 0
-    uint32_t cycles[KMRSIM_NUM_CONFIGS] = {};
-};
-transfer_cycles last_cycles;
-
 void add_dma_stats(kmrsim_stats_t &st, size_t num_bytes)
 {
     const uint32_t n = static_cast<uint32_t>(num_bytes);
     st.dma_calls += 1;
     st.dma_bytes += n;
-    if (n != last_cycles.bytes) {
-        // Cycles on a bus of 2^k bytes: ceil(n / 2^k), computed in 64 bits
-        // so that n + 2^k - 1 cannot wrap.
-        last_cycles.bytes = n;
-        for (uint32_t k = 0; k < KMRSIM_NUM_CONFIGS; ++k)
-            last_cycles.cycles[k] = static_cast<uint32_t>((uint64_t(n) + ((uint64_t(1) << k) - 1)) >> k);
-    }
+    // Cycles on a bus of 2^k bytes: ceil(n / 2^k), summed in 64 bits so that
+    // n + 2^k - 1 cannot wrap.
     for (uint32_t k = 0; k < KMRSIM_NUM_CONFIGS; ++k)
-        st.dma_cycles[k] += last_cycles.cycles[k];
+        st.dma_cycles[k] += static_cast<uint32_t>((uint64_t(n) + ((uint64_t(1) << k) - 1)) >> k);
 }
 
 void complete_all(kmr_sim_t &s, kmrsim::dma_cause cause)

@@ -187,6 +187,8 @@ struct engine {
     {
         using path = whole_row_path<D, S, Src>;
         workspace<D, S> &w = self().ws;
+        if (direct_rows(dest, A, B, d2, d3, a2, a3, b2, b3, R, M, L, c))
+            return;
         const size_t chunk = std::min(w.cap, c.plan.chunk_limit);
         row_ctx row{};
         row.L = L;
@@ -204,6 +206,51 @@ struct engine {
                     path::in_place(w, c, row, row.a, row.b, size_t(L), chunk);
             }
         }
+    }
+
+    // The rows of in_place_rows as one call of the element loop each, when
+    // the loop needs no arrays: A a vector, no source flags read, sources
+    // aligned. in_place would then read the sources where they lie too, and
+    // its chunks make no difference (the loop reads an element's sources
+    // just before it writes that element). Sources narrower than the
+    // computation are converted by the loop (op_loop_widen), which needs
+    // every source row apart from every destination row and its flags.
+    // Returns false, doing nothing, when the rows do not qualify.
+    static bool direct_rows(uintptr_t dest, uintptr_t A, uintptr_t B, int32_t d2, int32_t d3, int32_t a2, int32_t a3,
+                            int32_t b2, int32_t b3, int32_t R, int32_t M, int32_t L, const instr_ctx<S> &c)
+    {
+        constexpr uint32_t align = alignof(Src);
+        if (!a_is_vector(c.form) || c.info->reads_a_flag || c.info->reads_b_flag || A % align != 0 ||
+            B % align != 0 || uint32_t(a2 | a3 | b2 | b3) % align != 0)
+            return false;
+        const S *zero = self().ws.zero;  // the flags the loop does not read
+        auto each_row = [&](auto &&row) {
+            for (int32_t m = 0; m < M; ++m)
+                for (int32_t r = 0; r < R; ++r) {
+                    const uintptr_t d = dest + row_offset(m, d3, r, d2);
+                    row(static_cast<const Src *>(ptr(A + row_offset(m, a3, r, a2))),
+                        static_cast<const Src *>(ptr(B + row_offset(m, b3, r, b2))), static_cast<S *>(ptr(d)),
+                        static_cast<S *>(ptr(c.mem.flag_of(d))));
+                }
+        };
+        if constexpr (std::is_same_v<Src, S>) {
+            S *const en = self().ws.enable[0];
+            each_row([&](const S *a, const S *b, S *d, S *f) { c.loop_all(size_t(L), a, zero, b, zero, d, f, en, c.frac); });
+            return true;
+        } else if constexpr (sizeof(Src) < sizeof(S)) {
+            const op_loop_widen_fn<S, Src> loop = select_op_loop_widen<S, Src>(c.op, c.wide);
+            span ds, as, bs;
+            if (loop == nullptr || !operand_span(dest, d2, d3, R, M, int64_t(L) * int64_t(sizeof(S)), ds) ||
+                !operand_span(A, a2, a3, R, M, int64_t(L) * int64_t(sizeof(Src)), as) ||
+                !operand_span(B, b2, b3, R, M, int64_t(L) * int64_t(sizeof(Src)), bs))
+                return false;
+            const span fs{c.mem.flag_of(ds.lo), c.mem.flag_of(ds.hi)};
+            if (spans_overlap(as, ds) || spans_overlap(bs, ds) || spans_overlap(as, fs) || spans_overlap(bs, fs))
+                return false;
+            each_row([&](const Src *a, const Src *b, S *d, S *f) { loop(size_t(L), a, zero, b, zero, d, f, c.frac); });
+            return true;
+        }
+        return false;
     }
 
     // Whether every row of an operand lies in the scratchpad: then no row's

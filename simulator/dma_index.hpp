@@ -1,10 +1,19 @@
-// Where the pending DMA transfers lie in the scratchpad, sorted by start, so
-// that the question every instruction row asks for each operand, "does this
-// range touch a pending transfer?", takes a binary search instead of a walk
-// of the whole queue. The queue stays the one record of order and progress;
-// the index only says where to look, and may claim a little more than is
-// left (a partly performed transfer keeps its original start here until it
-// moves or completes), never less.
+// Where the pending DMA transfers lie in the scratchpad, so that the
+// question every instruction row asks for each operand, "does this range
+// touch a pending transfer?", takes a binary search or two instead of a
+// walk of the whole queue. The queue stays the one record of order and
+// progress; the index only says where to look, and may claim a little more
+// than is left (a partly performed transfer may keep its original start
+// here), never less.
+//
+// The entries are kept in runs, in the order the transfers were queued:
+// a transfer that starts at or above the last one queued joins the last
+// run, any other starts a new run, so each run is sorted by start. A
+// program queues batches of transfers in address order (the rows of a tile,
+// the blocks of a buffer), one run each, and completes them in the order
+// it queued them: the transfer completed is then the front of the first
+// run, and leaves the index by moving that front. Runs are merged into one
+// only when there would be more than max_runs of them.
 #pragma once
 
 #include <algorithm>
@@ -18,61 +27,53 @@ namespace kmrsim {
 
 class dma_index {
 public:
-    // A transfer was queued over [a0, a1). Transfers usually arrive in
-    // increasing address order and are appended. One that starts below the
-    // last entry begins a second ascending run, which is merged into the
-    // first only when the index is next asked something: a program that
-    // queues a batch of blocks below transfers still pending (a double
-    // buffer below its output buffers) pays one merge instead of a shift of
-    // the pending entries per block.
+    // A transfer was queued over [a0, a1).
     void add(const dma_request_t *node, uintptr_t a0, uintptr_t a1)
     {
         longest_ = std::max(longest_, a1 - a0);
-        const entry e{a0, a1, node};
-        if (entries_.size() != first_ && a0 < entries_.back().a0) {
-            if (second_run_ != 0)
+        if (runs_.empty() || a0 < entries_.back().a0) {
+            if (runs_.size() == max_runs)
                 merge_runs();
-            second_run_ = entries_.size();
+            if (runs_.capacity() < max_runs)
+                runs_.reserve(max_runs);
+            runs_.push_back({entries_.size(), a1});
+        } else {
+            runs_.back().hi = std::max(runs_.back().hi, a1);
         }
-        entries_.push_back(e);
-        // The merge buffer grows here, with the index, so that no merge
-        // allocates while an instruction runs.
-        if (merged_.capacity() < entries_.capacity())
-            merged_.reserve(entries_.capacity());
+        entries_.push_back({a0, a1, node});
     }
 
-    // A transfer queued at a0 completed. Transfers usually complete in the
-    // order they were queued, so the entry at the front of the index is
-    // usually the one: it is dropped by moving the front. Any other entry is
-    // marked dead where it is (it then touches nothing) instead of shifting
-    // the entries after it; dead entries are swept out once there are 32 of
-    // them and they make up a quarter of the entries (every range near them
-    // scans them until then).
+    // A transfer queued at a0 completed. Mostly it is the oldest one, the
+    // front of the first run, which leaves by moving the front. Any other
+    // entry is marked dead where it is (it then touches nothing) instead of
+    // shifting the entries after it; dead entries are swept out once there
+    // are 32 of them and they make up a quarter of the entries (every range
+    // near them scans them until then).
     void remove(const dma_request_t *node, uintptr_t a0)
     {
         if (!empty() && entries_[first_].node == node) {
             ++first_;
             if (first_ == entries_.size())
                 clear_entries();
-            else if (entries_[first_].node == nullptr || (second_run_ != 0 && second_run_ <= first_) || first_ >= 64)
+            else if (entries_[first_].node == nullptr || (runs_.size() > 1 && runs_[1].begin <= first_) ||
+                     first_ >= 64)
                 tidy_front();
             return;
         }
         remove_other(node, a0);
     }
+
     // The transfer queued at a0 was performed up to new_a0 and now covers
-    // [new_a0, a1). It stays in place when that keeps the order by start
-    // (the next entry starts at new_a0 or later).
-    void advance(const dma_request_t *node, uintptr_t a0, uintptr_t new_a0, uintptr_t a1)
+    // [new_a0, a1). Its entry moves its start up when that keeps its run in
+    // order (the next entry of the run starts at new_a0 or later); otherwise
+    // it keeps claiming its old start.
+    void advance(const dma_request_t *node, uintptr_t a0, uintptr_t new_a0, uintptr_t)
     {
-        const auto it = find(node, a0);
-        if (it != entries_.end() && (it + 1 == entries_.end() || (it + 1)->a0 >= new_a0)) {
-            it->a0 = new_a0;
-            it->a1 = a1;
+        const size_t i = find(node, a0);
+        if (i == npos)
             return;
-        }
-        remove(node, a0);
-        add(node, new_a0, a1);
+        if (i + 1 == run_end(run_of(i)) || entries_[i + 1].a0 >= new_a0)
+            entries_[i].a0 = new_a0;
     }
 
     // Nothing is pending (the queue was emptied or dropped).
@@ -89,15 +90,24 @@ public:
     // ends where a transfer begins, or begins where one ends, touches
     // nothing: buffers laid out back to back are common. (A dead entry's a1
     // is 0: it touches nothing.)
-    bool may_touch(uintptr_t b0, uintptr_t b1)
+    bool may_touch(uintptr_t b0, uintptr_t b1) const
     {
-        if (second_run_ != 0) [[unlikely]]
-            return merge_then_touch(b0, b1);  // a tail call: the usual path needs no stack frame
         const uintptr_t from = b0 > longest_ ? b0 - longest_ : 0;
-        for (const entry *e = first_at_or_after(from), *end = entries_.data() + entries_.size();
-             e != end && e->a0 <= b1; ++e)
-            if (e->a1 > b0 && (e->a0 < b1 || e->a0 == e->a1))
-                return true;
+        const entry *const data = entries_.data();
+        const size_t count = runs_.size();
+        // The live entries begin at first_, in the first run.
+        for (size_t r = 0, begin = first_; r < count; ++r) {
+            const size_t end = r + 1 < count ? runs_[r + 1].begin : entries_.size();
+            // A run that starts after the range, or ends before it, is
+            // passed over whole.
+            if (begin < end && data[begin].a0 <= b1 && runs_[r].hi > b0) {
+                for (const entry *e = first_at_or_after(data + begin, data + end, from); e != data + end && e->a0 <= b1;
+                     ++e)
+                    if (e->a1 > b0 && (e->a0 < b1 || e->a0 == e->a1))
+                        return true;
+            }
+            begin = end;
+        }
         return false;
     }
 
@@ -108,18 +118,35 @@ private:
         uintptr_t a0, a1;
         const dma_request_t *node;  // null: the entry is dead
     };
+    // A run begins at entry `begin` and ends where the next run begins (the
+    // last at the end of the entries); hi is the highest end of its ranges.
+    struct run {
+        size_t begin;
+        uintptr_t hi;
+    };
+    static constexpr size_t max_runs = 8;
+    static constexpr size_t npos = SIZE_MAX;
     static bool by_start(const entry &x, const entry &y) { return x.a0 < y.a0; }
 
-    std::vector<entry>::iterator live_begin() { return entries_.begin() + std::ptrdiff_t(first_); }
+    size_t run_end(size_t r) const { return r + 1 < runs_.size() ? runs_[r + 1].begin : entries_.size(); }
+    size_t run_of(size_t i) const
+    {
+        size_t r = runs_.size() - 1;
+        while (runs_[r].begin > i)
+            --r;
+        return r;
+    }
 
     void clear_entries()
     {
         entries_.clear();
-        first_ = second_run_ = dead_ = 0;
+        runs_.clear();
+        first_ = dead_ = 0;
     }
 
-    // After the front moved: past dead entries, and the consumed front
-    // dropped once it is half of the vector.
+    // After the front moved: past dead entries, the runs it left behind
+    // dropped, and the consumed front dropped once it is half of the
+    // entries.
     [[gnu::noinline]] void tidy_front()
     {
         for (; first_ < entries_.size() && entries_[first_].node == nullptr; ++first_)
@@ -128,12 +155,14 @@ private:
             clear_entries();
             return;
         }
-        if (second_run_ != 0 && second_run_ <= first_)
-            second_run_ = 0;  // what is left of the second run is in order
+        size_t gone = 0;
+        while (gone + 1 < runs_.size() && runs_[gone + 1].begin <= first_)
+            ++gone;
+        runs_.erase(runs_.begin(), runs_.begin() + std::ptrdiff_t(gone));
         if (first_ >= 64 && first_ * 2 >= entries_.size()) {
-            entries_.erase(entries_.begin(), live_begin());
-            if (second_run_ != 0)
-                second_run_ -= first_;
+            entries_.erase(entries_.begin(), entries_.begin() + std::ptrdiff_t(first_));
+            for (run &r : runs_)
+                r.begin = r.begin > first_ ? r.begin - first_ : 0;
             first_ = 0;
         }
     }
@@ -141,78 +170,92 @@ private:
     // A transfer other than the front one completed.
     [[gnu::noinline]] void remove_other(const dma_request_t *node, uintptr_t a0)
     {
-        const auto it = find(node, a0);
-        if (it == entries_.end())
+        const size_t i = find(node, a0);
+        if (i == npos)
             return;
-        if (it == live_begin()) {  // found after a merge of the runs
-            ++first_;
-            tidy_front();
-            return;
-        }
-        it->node = nullptr;
-        it->a1 = 0;
+        entries_[i].node = nullptr;
+        entries_[i].a1 = 0;
         ++dead_;
-        if (dead_ >= 32 && dead_ * 4 >= entries_.size() - first_) {
-            if (second_run_ != 0)
-                merge_runs();
-            entries_.erase(std::remove_if(live_begin(), entries_.end(), [](const entry &x) { return !x.node; }),
-                           entries_.end());
-            entries_.erase(entries_.begin(), live_begin());
-            first_ = dead_ = 0;
-        }
+        if (dead_ >= 32 && dead_ * 4 >= entries_.size() - first_)
+            sweep();
     }
 
-    [[gnu::noinline, gnu::cold]] bool merge_then_touch(uintptr_t b0, uintptr_t b1)
+    // Drops the dead entries and the consumed front, keeping the runs.
+    void sweep()
     {
-        merge_runs();
-        return may_touch(b0, b1);
+        size_t to = 0, kept = 0;
+        for (size_t r = 0; r < runs_.size(); ++r) {
+            const size_t begin = to;
+            for (size_t i = std::max(runs_[r].begin, first_), end = run_end(r); i < end; ++i)
+                if (entries_[i].node != nullptr)
+                    entries_[to++] = entries_[i];
+            if (to != begin)
+                runs_[kept++] = {begin, runs_[r].hi};
+        }
+        entries_.resize(to);
+        runs_.resize(kept);
+        first_ = dead_ = 0;
     }
 
-    // Merges the second run into the first, through a buffer kept for the
-    // next merge.
+    // Sorts every entry into one run, when a new run would be one too many.
     [[gnu::noinline, gnu::cold]] void merge_runs()
     {
-        merged_.resize(entries_.size() - first_);
-        const auto split = entries_.begin() + std::ptrdiff_t(second_run_);
-        std::merge(live_begin(), split, split, entries_.end(), merged_.begin(), by_start);
-        std::copy(merged_.begin(), merged_.end(), live_begin());
-        second_run_ = 0;
+        if (dead_ != 0 || first_ != 0)
+            sweep();
+        if (entries_.empty()) {
+            runs_.clear();
+            return;
+        }
+        std::sort(entries_.begin(), entries_.end(), by_start);
+        uintptr_t hi = 0;
+        for (const run &r : runs_)
+            hi = std::max(hi, r.hi);
+        runs_.assign(1, run{0, hi});
     }
 
-    // The entry of a node queued at a0 (end() if there is none).
-    std::vector<entry>::iterator find(const dma_request_t *node, uintptr_t a0)
+    // The index of the entry of a node queued at a0 (npos if there is none).
+    size_t find(const dma_request_t *node, uintptr_t a0)
     {
         if (empty())
-            return entries_.end();
-        if (live_begin()->node == node)
-            return live_begin();
+            return npos;
+        if (entries_[first_].node == node)
+            return first_;
         // Transfers queued one after another usually complete one after
         // another, and lie side by side here: the entry after the one found
         // last is tried first. (Entries before first_ are gone and may name
         // nodes that were reused since; a live node has one entry.)
         if (hint_ >= first_ && hint_ < entries_.size() && entries_[hint_].node == node)
-            return entries_.begin() + std::ptrdiff_t(hint_++);
-        if (second_run_ != 0)
-            merge_runs();
-        auto it = entries_.begin() + (first_at_or_after(a0) - entries_.data());
-        while (it != entries_.end() && it->node != node)
-            ++it;
-        hint_ = size_t(it - entries_.begin()) + 1;
-        return it;
+            return hint_++;
+        size_t found = npos;
+        for (size_t r = 0; r < runs_.size() && found == npos; ++r) {
+            const entry *begin = entries_.data() + std::max(runs_[r].begin, first_);
+            const entry *end = entries_.data() + run_end(r);
+            for (const entry *e = first_at_or_after(begin, end, a0); e != end && e->a0 == a0; ++e)
+                if (e->node == node)
+                    found = size_t(e - entries_.data());
+        }
+        // An entry that kept an older start than a0 (advance) is found by a
+        // plain search.
+        for (size_t i = first_; i < entries_.size() && found == npos; ++i)
+            if (entries_[i].node == node)
+                found = i;
+        if (found != npos)
+            hint_ = found + 1;
+        return found;
     }
 
-    // The first entry whose start is `from` or later. Completion mostly asks
-    // about the front of the queue, or about ranges past every transfer;
-    // otherwise a binary search whose steps choose by a conditional move
-    // rather than a branch (they would mispredict about every other step).
-    const entry *first_at_or_after(uintptr_t from) const
+    // The first entry of [base, end), sorted by start, whose start is
+    // `from` or later. Completion mostly asks about the front of a run, or
+    // about ranges past every transfer; otherwise a binary search whose
+    // steps choose by a conditional move rather than a branch (they would
+    // mispredict about every other step).
+    static const entry *first_at_or_after(const entry *base, const entry *end, uintptr_t from)
     {
-        const entry *base = entries_.data() + first_;
-        size_t n = entries_.size() - first_;
+        size_t n = size_t(end - base);
         if (n == 0 || base->a0 >= from)
             return base;
         if (base[n - 1].a0 < from)
-            return base + n;
+            return end;
         while (n > 1) {
             const size_t half = n / 2;
             base = base[half].a0 < from ? base + half : base;
@@ -221,13 +264,11 @@ private:
         return base + (base->a0 < from ? 1 : 0);
     }
 
-    // Sorted by a0 from index first_ on, or, when second_run_ is not 0, from
-    // first_ to second_run_ and again from second_run_ to the end; the
+    // The runs, in the order they were queued, each sorted by a0; the
     // entries before first_ are gone, and the live ones start at first_.
     std::vector<entry> entries_;
-    std::vector<entry> merged_;  // the buffer of merge_runs
+    std::vector<run> runs_;
     size_t first_ = 0;
-    size_t second_run_ = 0;
     size_t dead_ = 0;        // dead entries from first_ on
     size_t hint_ = 0;        // where find looks first
     uintptr_t longest_ = 0;  // longest range added since the index was last cleared

@@ -562,6 +562,38 @@ TEST_F(Dma, BlocksCompletedOutOfAddressOrderMatchAPlainWalk)
     EXPECT_TRUE(w.same());
 }
 
+// A tiled program's queue: the rows of the next input tile (into one of two
+// low buffers) are queued behind the rows of the last output tile (from one
+// of two high buffers), so the queue holds batches at four places, each in
+// address order; each tile's work touches its whole input buffer, then its
+// output buffer, which completes everything queued before. Overlapping
+// rows in a batch, now and then, and touches of part of a row. After every
+// touch, exactly what the plain walk of the queue performs.
+TEST_F(Dma, InterleavedBatchesOfRowsMatchAPlainWalk)
+{
+    walked_queue w(sp, 8192, 31, 7);
+    lcg next{2024};
+    const size_t in[2] = {0, 1536}, out[2] = {4096, 6144};
+    auto queue_rows = [&](size_t buffer, size_t rows, size_t pitch) {
+        for (size_t r = 0; r < rows; ++r) {
+            const size_t overlap = next(10) == 0 ? next(uint32_t(pitch)) : 0;
+            w.request(buffer + r * pitch - std::min(overlap, buffer + r * pitch), next(30000), pitch + 2);
+        }
+    };
+    queue_rows(in[0], 1 + next(40), 34);
+    for (int t = 0; t < 120; ++t) {
+        queue_rows(in[(t + 1) % 2], 1 + next(40), 34);
+        const size_t b0 = in[t % 2] + (next(4) == 0 ? next(200) : 0);
+        w.touch(b0, b0 + (next(4) == 0 ? 1 + next(60) : 1400));
+        ASSERT_TRUE(w.same()) << "tile " << t << ": input";
+        w.touch(out[t % 2], out[t % 2] + 1400);
+        ASSERT_TRUE(w.same()) << "tile " << t << ": output";
+        queue_rows(out[t % 2], 1 + next(40), 32);
+    }
+    w.sync();
+    EXPECT_TRUE(w.same());
+}
+
 // The pattern of a double-buffered program: blocks in, instructions reading
 // the first half of each block (which completes the rest of the block
 // before it and half of its own), blocks out, sync; over and over, across

@@ -34,8 +34,6 @@ public:
         if (runs_.empty() || a0 < entries_.back().a0) {
             if (runs_.size() == max_runs)
                 merge_runs();
-            if (runs_.capacity() < max_runs)
-                runs_.reserve(max_runs);
             runs_.push_back({entries_.size(), a1});
         } else {
             runs_.back().hi = std::max(runs_.back().hi, a1);
@@ -93,20 +91,18 @@ public:
     bool may_touch(uintptr_t b0, uintptr_t b1) const
     {
         const uintptr_t from = b0 > longest_ ? b0 - longest_ : 0;
-        const entry *const data = entries_.data();
-        const size_t count = runs_.size();
+        const entry *const data = entries_.data(), *const last = data + entries_.size();
         // The live entries begin at first_, in the first run.
-        for (size_t r = 0, begin = first_; r < count; ++r) {
-            const size_t end = r + 1 < count ? runs_[r + 1].begin : entries_.size();
+        if (runs_.size() <= 1)
+            return run_touches(data + first_, last, from, b0, b1);
+        for (size_t r = 0, begin = first_; r < runs_.size(); ++r) {
+            const entry *end = r + 1 < runs_.size() ? data + runs_[r + 1].begin : last;
             // A run that starts after the range, or ends before it, is
             // passed over whole.
-            if (begin < end && data[begin].a0 <= b1 && runs_[r].hi > b0) {
-                for (const entry *e = first_at_or_after(data + begin, data + end, from); e != data + end && e->a0 <= b1;
-                     ++e)
-                    if (e->a1 > b0 && (e->a0 < b1 || e->a0 == e->a1))
-                        return true;
-            }
-            begin = end;
+            if (data + begin < end && data[begin].a0 <= b1 && runs_[r].hi > b0 &&
+                run_touches(data + begin, end, from, b0, b1))
+                return true;
+            begin = size_t(end - data);
         }
         return false;
     }
@@ -126,6 +122,27 @@ private:
     };
     static constexpr size_t max_runs = 8;
     static constexpr size_t npos = SIZE_MAX;
+    // The runs, at most max_runs, kept in place (a vector's size would be
+    // worked out anew by every question).
+    struct run_list {
+        run items[max_runs];
+        size_t count = 0;
+        size_t size() const { return count; }
+        bool empty() const { return count == 0; }
+        run &operator[](size_t r) { return items[r]; }
+        const run &operator[](size_t r) const { return items[r]; }
+        run &back() { return items[count - 1]; }
+        run *begin() { return items; }
+        run *end() { return items + count; }
+        void push_back(const run &r) { items[count++] = r; }
+        void clear() { count = 0; }
+        void resize(size_t n) { count = n; }
+        void drop_front(size_t n)
+        {
+            std::copy(items + n, items + count, items);
+            count -= n;
+        }
+    };
     static bool by_start(const entry &x, const entry &y) { return x.a0 < y.a0; }
 
     size_t run_end(size_t r) const { return r + 1 < runs_.size() ? runs_[r + 1].begin : entries_.size(); }
@@ -158,7 +175,7 @@ private:
         size_t gone = 0;
         while (gone + 1 < runs_.size() && runs_[gone + 1].begin <= first_)
             ++gone;
-        runs_.erase(runs_.begin(), runs_.begin() + std::ptrdiff_t(gone));
+        runs_.drop_front(gone);
         if (first_ >= 64 && first_ * 2 >= entries_.size()) {
             entries_.erase(entries_.begin(), entries_.begin() + std::ptrdiff_t(first_));
             for (run &r : runs_)
@@ -210,7 +227,8 @@ private:
         uintptr_t hi = 0;
         for (const run &r : runs_)
             hi = std::max(hi, r.hi);
-        runs_.assign(1, run{0, hi});
+        runs_.clear();
+        runs_.push_back({0, hi});
     }
 
     // The index of the entry of a node queued at a0 (npos if there is none).
@@ -220,12 +238,14 @@ private:
             return npos;
         if (entries_[first_].node == node)
             return first_;
-        // Transfers queued one after another usually complete one after
-        // another, and lie side by side here: the entry after the one found
-        // last is tried first. (Entries before first_ are gone and may name
-        // nodes that were reused since; a live node has one entry.)
-        if (hint_ >= first_ && hint_ < entries_.size() && entries_[hint_].node == node)
-            return hint_++;
+        // A transfer performed piece by piece is asked for again and again,
+        // and transfers queued one after another usually complete one after
+        // another and lie side by side here: the entry found last, and the
+        // one after it, are tried first. (Entries before first_ are gone and
+        // may name nodes that were reused since; a live node has one entry.)
+        for (size_t i = hint_; i < hint_ + 2; ++i)
+            if (i >= first_ && i < entries_.size() && entries_[i].node == node)
+                return hint_ = i;
         size_t found = npos;
         for (size_t r = 0; r < runs_.size() && found == npos; ++r) {
             const entry *begin = entries_.data() + std::max(runs_[r].begin, first_);
@@ -240,8 +260,18 @@ private:
             if (entries_[i].node == node)
                 found = i;
         if (found != npos)
-            hint_ = found + 1;
+            hint_ = found;
         return found;
+    }
+
+    // may_touch within the entries [begin, end) of one run; from: the
+    // lowest start a touched transfer may have.
+    static bool run_touches(const entry *begin, const entry *end, uintptr_t from, uintptr_t b0, uintptr_t b1)
+    {
+        for (const entry *e = first_at_or_after(begin, end, from); e != end && e->a0 <= b1; ++e)
+            if (e->a1 > b0 && (e->a0 < b1 || e->a0 == e->a1))
+                return true;
+        return false;
     }
 
     // The first entry of [base, end), sorted by start, whose start is
@@ -267,10 +297,10 @@ private:
     // The runs, in the order they were queued, each sorted by a0; the
     // entries before first_ are gone, and the live ones start at first_.
     std::vector<entry> entries_;
-    std::vector<run> runs_;
+    run_list runs_;
     size_t first_ = 0;
     size_t dead_ = 0;        // dead entries from first_ on
-    size_t hint_ = 0;        // where find looks first
+    size_t hint_ = 0;        // the entry find found last
     uintptr_t longest_ = 0;  // longest range added since the index was last cleared
 };
 

@@ -72,6 +72,18 @@ constexpr T wrap_to(V v)
     return static_cast<T>(static_cast<typename elem_traits<T>::U>(v));
 }
 
+// v narrowed to D by clamping it to D's range.
+template <typename D, typename S>
+constexpr D clamp_to(S v)
+{
+    if (v > static_cast<S>(max_int<D>()))
+        return max_int<D>();
+    if constexpr (std::is_signed_v<S>)
+        if (v < static_cast<S>(min_int<D>()))
+            return min_int<D>();
+    return static_cast<D>(v);
+}
+
 // The top bit of a T value.
 template <typename T>
 constexpr bool sign(T v)
@@ -542,10 +554,14 @@ struct element_op<VABSDIFF, T> : detail::op_reads_ab {
 // every element reads a[0] and a_flag[0] (a scalar: the broadcast array
 // holds the same entry throughout); n must then not be 0. The values of A
 // and B may be of a narrower type Src than T; each is converted to T as it
-// is read (sign-extended when Src is signed).
-template <int Op, typename T, bool AllEnabled, bool EnumB = false, bool ScalarA = false, typename Src = T>
-KMRSIM_ALWAYS_INLINE void op_loop_body(size_t n, const Src *a, const T *a_flag, const Src *b, const T *b_flag, T *out,
-                                       T *out_flag, T *en, unsigned frac, T b_first = T(0))
+// is read (sign-extended when Src is signed). With every element computed
+// by a non-conditional opcode, results and flags may be stored as a
+// narrower type Dst: values clamped to Dst's range when Saturate, else
+// their low bits; flags (0 or 1) as they are.
+template <int Op, typename T, bool AllEnabled, bool EnumB = false, bool ScalarA = false, typename Src = T,
+          typename Dst = T, bool Saturate = false>
+KMRSIM_ALWAYS_INLINE void op_loop_body(size_t n, const Src *a, const T *a_flag, const Src *b, const T *b_flag,
+                                       Dst *out, Dst *out_flag, T *en, unsigned frac, T b_first = T(0))
 {
     using E = element_op<Op, T>;
     using U = typename detail::elem_traits<T>::U;
@@ -583,8 +599,11 @@ KMRSIM_ALWAYS_INLINE void op_loop_body(size_t n, const Src *a, const T *a_flag, 
             T o = T(0), of = T(0), e = T(1);
             E::apply(av, af, bv, bf, o, of, e, frac);
             if constexpr (AllEnabled) {
-                out[i] = o;
-                out_flag[i] = of;
+                if constexpr (Saturate)
+                    out[i] = detail::clamp_to<Dst>(o);
+                else
+                    out[i] = static_cast<Dst>(o);
+                out_flag[i] = static_cast<Dst>(of);
             } else {
                 // Load the old values unconditionally so the select if-converts.
                 const T old = out[i];
@@ -865,6 +884,54 @@ constexpr bool narrows_by_saturation(int op)
     return opcode_info(op).saturates_on_narrowing;
 }
 
+// op_loop with every element computed, for a non-conditional opcode, whose
+// results and flags are stored narrowed to a narrower destination type D
+// (as the opcode narrows: clamped or cut to the low bits) instead of into
+// arrays of T first. The results must not overlap the sources.
+template <int Op, typename T, typename D>
+KMRSIM_ALWAYS_INLINE void op_loop_narrow(size_t n, const T *__restrict a, const T *a_flag, const T *__restrict b,
+                                         const T *b_flag, D *__restrict out, D *__restrict out_flag, unsigned frac)
+{
+    op_loop_body<Op, T, true, false, false, T, D, narrows_by_saturation(Op)>(n, a, a_flag, b, b_flag, out, out_flag,
+                                                                             nullptr, frac);
+}
+
+template <typename T, typename D>
+using op_loop_narrow_fn = void (*)(size_t, const T *, const T *, const T *, const T *, D *, D *, unsigned);
+
+namespace detail {
+template <int Op, typename T, typename D, bool Wide>
+constexpr op_loop_narrow_fn<T, D> op_loop_narrow_or_null()
+{
+    using F = op_loop_narrow_fn<T, D>;
+    if constexpr (element_op<Op, T>::conditional)
+        return nullptr;
+    else if constexpr (Wide)
+        return &isa_instances<static_cast<F>(&op_loop_narrow<Op, T, D>)>::wide;
+    else
+        return &isa_instances<static_cast<F>(&op_loop_narrow<Op, T, D>)>::generic;
+}
+template <typename T, typename D, bool Wide, size_t... I>
+constexpr std::array<op_loop_narrow_fn<T, D>, sizeof...(I)> make_op_loop_narrow_table(std::index_sequence<I...>)
+{
+    return {{op_loop_narrow_or_null<static_cast<int>(I), T, D, Wide>()...}};
+}
+template <typename T, typename D, bool Wide>
+inline constexpr auto
+    op_loop_narrow_table = make_op_loop_narrow_table<T, D, Wide>(std::make_index_sequence<builtin_op_count>{});
+}  // namespace detail
+
+// op_loop_narrow for a run-time opcode; nullptr for a conditional move and
+// outside 0..23.
+template <typename T, typename D>
+op_loop_narrow_fn<T, D> select_op_loop_narrow(int op, bool wide = wide_vectors)
+{
+    if (op < 0 || op >= builtin_op_count)
+        return nullptr;
+    return wide ? detail::op_loop_narrow_table<T, D, true>[static_cast<size_t>(op)]
+                : detail::op_loop_narrow_table<T, D, false>[static_cast<size_t>(op)];
+}
+
 namespace detail {
 template <typename D, typename S>
 constexpr void check_narrowing_pair()
@@ -872,16 +939,6 @@ constexpr void check_narrowing_pair()
     static_assert(is_element_type_v<D> && is_element_type_v<S>, "element types only");
     static_assert(sizeof(D) <= sizeof(S), "the destination is never wider than the computation type");
     static_assert(std::is_signed_v<D> == std::is_signed_v<S>, "destination and computation type share signedness");
-}
-template <typename D, typename S>
-constexpr D clamp_to(S v)
-{
-    if (v > static_cast<S>(max_int<D>()))
-        return max_int<D>();
-    if constexpr (std::is_signed_v<S>)
-        if (v < static_cast<S>(min_int<D>()))
-            return min_int<D>();
-    return static_cast<D>(v);
 }
 }  // namespace detail
 

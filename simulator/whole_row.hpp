@@ -215,6 +215,10 @@ struct whole_row_path {
                 uniform_row(c, row, mask);
             return;
         }
+        if constexpr (sizeof(D) < sizeof(S) && std::is_same_v<Src, S>) {
+            if (!c.acc && !use_enable && row.dest_flags && narrow_in_loop(w, c, row, a, b, size_t(L), chunk))
+                return;
+        }
         // Rows that are not computed in place, that have an enable test, or
         // whose B is the enumeration, take their own loop; the loop below is
         // left with rows computed in place over every element.
@@ -255,21 +259,61 @@ struct whole_row_path {
     // A row computed in place whose sources are narrower than the
     // computation: when both are vectors, aligned, and apart from the
     // destination's values and flags, the element loop converts them as it
-    // reads them (op_loop_widen), which gives what converting each chunk's
-    // sources into arrays first gives, since no result lands on a source.
-    // Source flags, where the opcode reads them, are still loaded per chunk.
-    // Returns false, doing nothing, when the row does not qualify.
+    // reads them (op_loop_widen). Returns false, doing nothing, when the row
+    // does not qualify.
     KMRSIM_ALWAYS_INLINE static bool widen_in_loop(workspace<D, S> &w, const instr_ctx<S> &c, const row_ctx &row,
                                                    const source_view &a, const source_view &b, size_t L, size_t chunk)
     {
         const op_loop_widen_fn<S, Src> loop = select_op_loop_widen<S, Src>(c.op, c.wide);
-        const uintptr_t flags = c.mem.flag_of(row.dest), dest_bytes = L * sizeof(S), src_bytes = L * sizeof(Src);
+        if (loop == nullptr || !sources_apart(c, row, a, b, L))
+            return false;
+        fused_row<S>(w, c, row, a, b, L, chunk, loop);
+        return true;
+    }
+
+    // A row of results narrower than the computation, of a non-conditional
+    // opcode without mask or accumulation, into a destination with flags:
+    // when both sources are vectors, aligned, and apart from the
+    // destination's values and flags, the element loop stores the narrowed
+    // results and flags itself (op_loop_narrow) instead of computing them
+    // into arrays to be narrowed into the destination. Returns false, doing
+    // nothing, when the row does not qualify.
+    KMRSIM_ALWAYS_INLINE static bool narrow_in_loop(workspace<D, S> &w, const instr_ctx<S> &c, const row_ctx &row,
+                                                    const source_view &a, const source_view &b, size_t L, size_t chunk)
+    {
+        const op_loop_narrow_fn<S, D> loop = select_op_loop_narrow<S, D>(c.op, c.wide);
+        if (loop == nullptr || row.dest % alignof(D) != 0 || c.mem.flag_of(row.dest) % alignof(D) != 0 ||
+            !sources_apart(c, row, a, b, L))
+            return false;
+        fused_row<D>(w, c, row, a, b, L, chunk, loop);
+        return true;
+    }
+
+    // Whether both sources of a row are vectors aligned for Src and lie
+    // apart from the destination's values and flags. The element loop may
+    // then read each source element just before it stores that element's
+    // result, which gives what reading a chunk of sources first gives, since
+    // no result lands on a source.
+    static bool sources_apart(const instr_ctx<S> &c, const row_ctx &row, const source_view &a, const source_view &b,
+                              size_t L)
+    {
+        const uintptr_t flags = c.mem.flag_of(row.dest), dest_bytes = L * sizeof(D), src_bytes = L * sizeof(Src);
         auto fits = [&](uintptr_t p) {
             return p != 0 && p % alignof(Src) == 0 && (p + src_bytes <= row.dest || row.dest + dest_bytes <= p) &&
                    (p + src_bytes <= flags || flags + dest_bytes <= p);
         };
-        if (loop == nullptr || !fits(a.values) || !fits(b.values))
-            return false;
+        return fits(a.values) && fits(b.values);
+    }
+
+    // The element loop of widen_in_loop or narrow_in_loop over a row: one
+    // call with the sources where they lie, or, when the opcode reads
+    // source flags, one per chunk with the flags loaded into arrays.
+    template <typename Out, typename Loop>
+    KMRSIM_ALWAYS_INLINE static void fused_row(workspace<D, S> &w, const instr_ctx<S> &c, const row_ctx &row,
+                                               const source_view &a, const source_view &b, size_t L, size_t chunk,
+                                               Loop loop)
+    {
+        const uintptr_t flags = c.mem.flag_of(row.dest);
         const bool reads_flags = c.info->reads_a_flag || c.info->reads_b_flag;
         const size_t step = reads_flags ? chunk : L;  // the flag arrays hold a chunk
         for (size_t base = 0; base < L; base += step) {
@@ -278,10 +322,9 @@ struct whole_row_path {
             const S *bf = c.info->reads_b_flag ? steps::load_flags(c.mem, b, base, n, w.b_flag) : w.zero;
             loop(n, static_cast<const Src *>(ptr(a.values + base * sizeof(Src))), af,
                  static_cast<const Src *>(ptr(b.values + base * sizeof(Src))), bf,
-                 static_cast<S *>(ptr(row.dest + base * sizeof(S))), static_cast<S *>(ptr(flags + base * sizeof(S))),
-                 c.frac);
+                 static_cast<Out *>(ptr(row.dest + base * sizeof(Out))),
+                 static_cast<Out *>(ptr(flags + base * sizeof(Out))), c.frac);
         }
-        return true;
     }
 
     // The chunks of a row (run_row). Accumulating rows without a mask, of an

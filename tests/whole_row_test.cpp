@@ -516,21 +516,27 @@ TEST_F(WholeRow, LongRowsAgreeWithThePipeline)
 }
 
 // Sources narrower than the computation, which the element loop converts as
-// it reads them when they lie apart from the destination: every widening
-// pair of types, every opcode (those reading source flags load them per
-// chunk), rows shorter and longer than a chunk, sources apart, on the
-// destination, overlapping it by a few elements, or an odd byte off.
-TEST_F(WholeRow, WidenedSourcesAgreeWithThePipeline)
+// it reads them, and results narrower than the computation, which it
+// narrows as it stores them, when the sources lie apart from the
+// destination: every pair of types, every opcode (those reading source
+// flags load them per chunk), rows shorter and longer than a chunk, sources
+// apart, on the destination, overlapping it by a few elements, or an odd
+// byte off.
+TEST_F(WholeRow, ConversionsInTheElementLoopAgreeWithThePipeline)
 {
     const shape shapes[] = {
         SHAPE_VV(1D_, VVBHS, 1, 2, 1, false), SHAPE_VV(1D_, VVBHU, 1, 2, 1, false),
         SHAPE_VV(1D_, VVBWS, 1, 4, 1, false), SHAPE_VV(1D_, VVBWU, 1, 4, 1, false),
         SHAPE_VV(1D_, VVHWS, 2, 4, 1, false), SHAPE_VV(1D_, VVHWU, 2, 4, 1, false),
         SHAPE_VV(2D_, VVBHU, 1, 2, 2, false), SHAPE_VV(2D_, VVHWS, 2, 4, 2, false),
+        SHAPE_VV(1D_, VVHBS, 2, 1, 1, false), SHAPE_VV(1D_, VVHBU, 2, 1, 1, false),
+        SHAPE_VV(1D_, VVWBS, 4, 1, 1, false), SHAPE_VV(1D_, VVWBU, 4, 1, 1, false),
+        SHAPE_VV(1D_, VVWHS, 4, 2, 1, false), SHAPE_VV(1D_, VVWHU, 4, 2, 1, false),
+        SHAPE_VV(2D_, VVHBU, 2, 1, 2, false), SHAPE_VV(2D_, VVWHS, 4, 2, 2, false),
     };
     constexpr int64_t a = 16384, far = 40960;
     reinit(4, 64, 1024);
-    for (int n = 0; n < 240; ++n) {
+    for (int n = 0; n < 480; ++n) {
         const shape &s = shapes[size_t(n) % std::size(shapes)];
         const vinstr_t op = static_cast<vinstr_t>(n / int(std::size(shapes)) % 24);
         const int lengths[] = {1, 63, 64, 200, 1023, 1025, pick(1026, 2600)};

@@ -121,4 +121,31 @@ TEST(NoAllocation, InstructionsCompletingTransfersAllocateNothing)
     EXPECT_EQ(allocations, 0);
 }
 
+// Nor do instructions that complete transfers out of the index's order or
+// part of a transfer: twelve batches queued each below the last (more runs
+// than the index keeps apart, so they are merged into one, ordered by
+// place rather than by queue), then instructions reading the first half of
+// a block in each batch, which completes everything queued before it and
+// leaves the rest of that block queued.
+TEST(NoAllocation, InstructionsCompletingTransfersOutOfPlaceOrderAllocateNothing)
+{
+    kmrsim_init(4, 64, 256, 6, 5, 4);
+    int32_t *a = static_cast<int32_t *>(kmr_sp_malloc_nodebug(12 * 2048));
+    int32_t *c = static_cast<int32_t *>(kmr_sp_malloc_nodebug(4096));
+    static int32_t host[8192];
+    allocations = 0;
+    for (int round = 0; round < 10; ++round) {
+        for (int batch = 11; batch >= 0; --batch)
+            for (int k = 0; k < 8; ++k)
+                sim_dma_to_vector(a + batch * 512 + k * 64, host + batch * 512 + k * 64, 256);
+        kmr_set_vl(32);
+        counting = round > 0;  // the first round sets up the executor's storage
+        for (int batch = 11; batch >= 0; --batch)
+            kmrsim_1D_VVWWS(V_VVWWS, VADD, c, a + batch * 512 + 3 * 64, a + batch * 512 + 3 * 64);
+        counting = false;
+        kmr_sync();
+    }
+    EXPECT_EQ(allocations, 0);
+}
+
 }  // namespace

@@ -533,6 +533,7 @@ TEST_F(WholeRow, ConversionsInTheElementLoopAgreeWithThePipeline)
         SHAPE_VV(1D_, VVWBS, 4, 1, 1, false), SHAPE_VV(1D_, VVWBU, 4, 1, 1, false),
         SHAPE_VV(1D_, VVWHS, 4, 2, 1, false), SHAPE_VV(1D_, VVWHU, 4, 2, 1, false),
         SHAPE_VV(2D_, VVHBU, 2, 1, 2, false), SHAPE_VV(2D_, VVWHS, 4, 2, 2, false),
+        SHAPE_VV(3D_, VVBWU, 1, 4, 3, false), SHAPE_VV(3D_, VVWBS, 4, 1, 3, false),
     };
     constexpr int64_t a = 16384, far = 40960;
     reinit(4, 64, 1024);
@@ -540,7 +541,8 @@ TEST_F(WholeRow, ConversionsInTheElementLoopAgreeWithThePipeline)
         const shape &s = shapes[size_t(n) % std::size(shapes)];
         const vinstr_t op = static_cast<vinstr_t>(n / int(std::size(shapes)) % 24);
         const int lengths[] = {1, 63, 64, 200, 1023, 1025, pick(1026, 2600)};
-        const int R = s.dim == 2 ? pick(1, 4) : 1, L = std::min(lengths[size_t(pick(0, 6))], R > 1 ? 700 : 4096);
+        const int R = s.dim >= 2 ? pick(1, 4) : 1, M = s.dim == 3 ? pick(1, 3) : 1;
+        const int L = std::min(lengths[size_t(pick(0, 6))], R * M > 1 ? 250 : 4096);
         for (int64_t i = a - 12288; i < far + 16384; ++i) {
             const uint32_t r = static_cast<uint32_t>(rng());
             *sp(size_t(i)) = static_cast<uint8_t>(r);
@@ -550,8 +552,9 @@ TEST_F(WholeRow, ConversionsInTheElementLoopAgreeWithThePipeline)
         int64_t d = pick(0, 2) == 0 ? far + 8192 : pick(0, 1) ? a + pick(-9, 9) * s.dst_size : b;
         const int32_t stride = L * s.dst_size + (pick(0, 1) ? 0 : 2 * s.dst_size);
         set_2d(uint32_t(R), stride, L * s.src_size, L * s.src_size);
+        set_3d(uint32_t(M), stride * R + (pick(0, 1) ? 0 : 4), L * s.src_size * R, L * s.src_size * R);
         set_vl(uint32_t(L));
-        compare(describe(s, op, 4, L, a, b, d) + " rows " + std::to_string(R),
+        compare(describe(s, op, 4, L, a, b, d) + " rows " + std::to_string(R) + " mats " + std::to_string(M),
                 [&] { s.issue(op, sp(size_t(d)), sp(size_t(a)), 0, sp(size_t(b))); });
         if (testing::Test::HasFatalFailure())
             return;

@@ -214,7 +214,7 @@ void _internal_do_dma_until(void *sp_ptr, size_t len)
             found->to += sz;
             found->from += sz;
             found->size -= sz;
-            pending.advance(found, a0, a0 + sz, a0 + sz + found->size);
+            pending.advance(found, a0, a0 + sz);
         }
     };
     // Programs mostly touch transfers in the order they requested them:

@@ -61,11 +61,11 @@ public:
         remove_other(node, a0);
     }
 
-    // The transfer queued at a0 was performed up to new_a0 and now covers
-    // [new_a0, a1). Its entry moves its start up when that keeps its run in
-    // order (the next entry of the run starts at new_a0 or later); otherwise
-    // it keeps claiming its old start.
-    void advance(const dma_request_t *node, uintptr_t a0, uintptr_t new_a0, uintptr_t)
+    // The transfer queued at a0 was performed up to new_a0, where the rest
+    // of it now starts. Its entry moves its start up when that keeps its
+    // run in order (the next entry of the run starts at new_a0 or later);
+    // otherwise it keeps claiming its old start.
+    void advance(const dma_request_t *node, uintptr_t a0, uintptr_t new_a0)
     {
         const size_t i = find(node, a0);
         if (i == npos)

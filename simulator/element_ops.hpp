@@ -727,46 +727,48 @@ constexpr std::array<op_loop_enum_fn<T>, sizeof...(I)> make_op_loop_enum_table(s
         return {{&isa_instances<static_cast<op_loop_enum_fn<T>>(
             &op_loop_enum<static_cast<int>(I), T, ScalarA>)>::generic...}};
 }
-template <int Op, typename T, bool Wide>
-constexpr op_sum_fn<T> op_sum_or_null()
+// The loops that exist only for the opcodes that are not conditional moves
+// (op_sum, op_loop_widen, op_loop_narrow) come in families: a family names
+// its type T, its function type fn and its loop for an opcode, and its
+// table holds the generic or wide instance of that loop, or nullptr for a
+// conditional move.
+template <typename Family, int Op, bool Wide>
+constexpr typename Family::fn unconditional_instance()
 {
-    if constexpr (element_op<Op, T>::conditional)
+    if constexpr (element_op<Op, typename Family::type>::conditional)
         return nullptr;
     else if constexpr (Wide)
-        return &isa_instances<static_cast<op_sum_fn<T>>(&op_sum<Op, T>)>::wide;
+        return &isa_instances<Family::template loop<Op>>::wide;
     else
-        return &isa_instances<static_cast<op_sum_fn<T>>(&op_sum<Op, T>)>::generic;
+        return &isa_instances<Family::template loop<Op>>::generic;
 }
-template <typename T, bool Wide, size_t... I>
-constexpr std::array<op_sum_fn<T>, sizeof...(I)> make_op_sum_table(std::index_sequence<I...>)
+template <typename Family, bool Wide, size_t... I>
+constexpr std::array<typename Family::fn, sizeof...(I)> make_unconditional_table(std::index_sequence<I...>)
 {
-    return {{op_sum_or_null<static_cast<int>(I), T, Wide>()...}};
+    return {{unconditional_instance<Family, static_cast<int>(I), Wide>()...}};
 }
-template <int Op, typename T, typename Src, bool Wide>
-constexpr op_loop_widen_fn<T, Src> op_loop_widen_or_null()
-{
-    using F = op_loop_widen_fn<T, Src>;
-    if constexpr (element_op<Op, T>::conditional)
-        return nullptr;
-    else if constexpr (Wide)
-        return &isa_instances<static_cast<F>(&op_loop_widen<Op, T, Src>)>::wide;
-    else
-        return &isa_instances<static_cast<F>(&op_loop_widen<Op, T, Src>)>::generic;
-}
-template <typename T, typename Src, bool Wide, size_t... I>
-constexpr std::array<op_loop_widen_fn<T, Src>, sizeof...(I)> make_op_loop_widen_table(std::index_sequence<I...>)
-{
-    return {{op_loop_widen_or_null<static_cast<int>(I), T, Src, Wide>()...}};
-}
+template <typename Family, bool Wide>
+inline constexpr auto
+    unconditional_table = make_unconditional_table<Family, Wide>(std::make_index_sequence<builtin_op_count>{});
+
+template <typename T>
+struct sum_loops {
+    using type = T;
+    using fn = op_sum_fn<T>;
+    template <int Op>
+    static constexpr fn loop = &op_sum<Op, T>;
+};
+template <typename T, typename Src>
+struct widen_loops {
+    using type = T;
+    using fn = op_loop_widen_fn<T, Src>;
+    template <int Op>
+    static constexpr fn loop = &op_loop_widen<Op, T, Src>;
+};
 
 template <typename T, bool ScalarA, bool Wide>
 inline constexpr auto
     op_loop_enum_table = make_op_loop_enum_table<T, ScalarA, Wide>(std::make_index_sequence<builtin_op_count>{});
-template <typename T, bool Wide>
-inline constexpr auto op_sum_table = make_op_sum_table<T, Wide>(std::make_index_sequence<builtin_op_count>{});
-template <typename T, typename Src, bool Wide>
-inline constexpr auto
-    op_loop_widen_table = make_op_loop_widen_table<T, Src, Wide>(std::make_index_sequence<builtin_op_count>{});
 template <typename T, bool AllEnabled, bool Wide>
 inline constexpr auto
     op_loop_table = make_op_loop_table<T, AllEnabled, Wide>(std::make_index_sequence<builtin_op_count>{});
@@ -799,15 +801,23 @@ op_loop_enum_fn<T> select_op_loop_enum(int op, bool scalar_a, bool wide = wide_v
     return scalar_a ? detail::op_loop_enum_table<T, true, false>[i] : detail::op_loop_enum_table<T, false, false>[i];
 }
 
+// The loop of a family (see detail::unconditional_table) for a run-time
+// opcode; nullptr for a conditional move and outside 0..23.
+template <typename Family>
+typename Family::fn select_unconditional(int op, bool wide)
+{
+    if (op < 0 || op >= builtin_op_count)
+        return nullptr;
+    return wide ? detail::unconditional_table<Family, true>[static_cast<size_t>(op)]
+                : detail::unconditional_table<Family, false>[static_cast<size_t>(op)];
+}
+
 // op_sum for a run-time opcode; nullptr for a conditional move and outside
 // 0..23.
 template <typename T>
 op_sum_fn<T> select_op_sum(int op, bool wide = wide_vectors)
 {
-    if (op < 0 || op >= builtin_op_count)
-        return nullptr;
-    return wide ? detail::op_sum_table<T, true>[static_cast<size_t>(op)]
-                : detail::op_sum_table<T, false>[static_cast<size_t>(op)];
+    return select_unconditional<detail::sum_loops<T>>(op, wide);
 }
 
 // op_loop_widen for a run-time opcode; nullptr for a conditional move and
@@ -815,10 +825,7 @@ op_sum_fn<T> select_op_sum(int op, bool wide = wide_vectors)
 template <typename T, typename Src>
 op_loop_widen_fn<T, Src> select_op_loop_widen(int op, bool wide = wide_vectors)
 {
-    if (op < 0 || op >= builtin_op_count)
-        return nullptr;
-    return wide ? detail::op_loop_widen_table<T, Src, true>[static_cast<size_t>(op)]
-                : detail::op_loop_widen_table<T, Src, false>[static_cast<size_t>(op)];
+    return select_unconditional<detail::widen_loops<T, Src>>(op, wide);
 }
 
 // The per-element function for a run-time opcode; nullptr outside 0..23.
@@ -900,25 +907,13 @@ template <typename T, typename D>
 using op_loop_narrow_fn = void (*)(size_t, const T *, const T *, const T *, const T *, D *, D *, unsigned);
 
 namespace detail {
-template <int Op, typename T, typename D, bool Wide>
-constexpr op_loop_narrow_fn<T, D> op_loop_narrow_or_null()
-{
-    using F = op_loop_narrow_fn<T, D>;
-    if constexpr (element_op<Op, T>::conditional)
-        return nullptr;
-    else if constexpr (Wide)
-        return &isa_instances<static_cast<F>(&op_loop_narrow<Op, T, D>)>::wide;
-    else
-        return &isa_instances<static_cast<F>(&op_loop_narrow<Op, T, D>)>::generic;
-}
-template <typename T, typename D, bool Wide, size_t... I>
-constexpr std::array<op_loop_narrow_fn<T, D>, sizeof...(I)> make_op_loop_narrow_table(std::index_sequence<I...>)
-{
-    return {{op_loop_narrow_or_null<static_cast<int>(I), T, D, Wide>()...}};
-}
-template <typename T, typename D, bool Wide>
-inline constexpr auto
-    op_loop_narrow_table = make_op_loop_narrow_table<T, D, Wide>(std::make_index_sequence<builtin_op_count>{});
+template <typename T, typename D>
+struct narrow_loops {
+    using type = T;
+    using fn = op_loop_narrow_fn<T, D>;
+    template <int Op>
+    static constexpr fn loop = &op_loop_narrow<Op, T, D>;
+};
 }  // namespace detail
 
 // op_loop_narrow for a run-time opcode; nullptr for a conditional move and
@@ -926,10 +921,7 @@ inline constexpr auto
 template <typename T, typename D>
 op_loop_narrow_fn<T, D> select_op_loop_narrow(int op, bool wide = wide_vectors)
 {
-    if (op < 0 || op >= builtin_op_count)
-        return nullptr;
-    return wide ? detail::op_loop_narrow_table<T, D, true>[static_cast<size_t>(op)]
-                : detail::op_loop_narrow_table<T, D, false>[static_cast<size_t>(op)];
+    return select_unconditional<detail::narrow_loops<T, D>>(op, wide);
 }
 
 namespace detail {

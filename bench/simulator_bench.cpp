@@ -40,6 +40,10 @@ struct bench_case {
     std::function<void()> setup;     // puts the simulator in the case's state
     std::function<void()> simulate;  // one iteration on the simulator
     std::function<void()> native;    // the same work as a plain loop
+    // Optional: only the memory copies the simulator cannot avoid for this
+    // case (values and flags, in its order, through memmove), without any
+    // bookkeeping. The time of the simulator over it is its own overhead.
+    std::function<void()> floor = {};
 };
 
 std::vector<bench_case> &cases()
@@ -165,6 +169,34 @@ void custom_add(kmrsim_custom_args *args)
         out[i] = int32_t(uint32_t(a[i]) + uint32_t(b[i]));
         flag[i] = add_overflow_flag(a[i], b[i], out[i]);
     }
+}
+
+// The copies of the DMA cases, in the simulator's order, in buffers laid out
+// as the simulated ones (a at the scratchpad's start, c 512 KB above it,
+// flags in a block of their own). By instructions: VMOV k first completes
+// the rest of block k - 1, then the half of block k it reads, then copies
+// that half's values and flags; the sync completes the rest of block 63.
+void dma_floor(bool by_instructions)
+{
+    static std::vector<uint8_t> in(65536, 7), out(65536), sp(1 << 20), flags(1 << 20);
+    uint8_t *const a = sp.data(), *const c = sp.data() + (1 << 19);
+    uint8_t *const fa = flags.data(), *const fc = flags.data() + (1 << 19);
+    for (int k = 0; k < 64; ++k) {
+        if (!by_instructions) {
+            std::memmove(a + k * 1024, in.data() + k * 1024, 1024);
+            continue;
+        }
+        if (k > 0)
+            std::memmove(a + k * 1024 - 512, in.data() + k * 1024 - 512, 512);
+        std::memmove(a + k * 1024, in.data() + k * 1024, 512);
+        std::memmove(c + k * 1024, a + k * 1024, 512);
+        std::memmove(fc + k * 1024, fa + k * 1024, 512);
+    }
+    if (by_instructions)
+        std::memmove(a + 65536 - 512, in.data() + 65536 - 512, 512);
+    for (int k = 0; k < 64; ++k)
+        std::memmove(out.data() + k * 1024, a + k * 1024, 1024);
+    benchmark::ClobberMemory();
 }
 
 void define_cases()
@@ -355,8 +387,10 @@ void define_cases()
     // or by a sync.
     static std::vector<uint8_t> host_in(65536, 7), host_out(65536);
     for (bool by_instructions : {true, false}) {
+        const std::string name =
+            std::string("DMA 64KB in+out, completed by ") + (by_instructions ? "instructions" : "kmr_sync");
         add(
-            std::string("DMA 64KB in+out, completed by ") + (by_instructions ? "instructions" : "kmr_sync"), 2 * 65536,
+            name, 2 * 65536,
             [] { arrays = sim_setup(4, 128); },
             [=] {
                 uint8_t *sp = reinterpret_cast<uint8_t *>(arrays.a);
@@ -377,6 +411,7 @@ void define_cases()
                 std::memcpy(host_in.data(), host_out.data(), 65536);
                 benchmark::ClobberMemory();
             });
+        cases().back().floor = [=] { dma_floor(by_instructions); };
     }
 
     // 10: a 3x3 box filter over a 128x128 byte image with 2D instructions:
@@ -513,6 +548,7 @@ void define_kernel_cases()
 struct timing {
     double sim_ns = 0;
     double native_ns = 0;
+    double floor_ns = 0;      // the case's unavoidable copies alone, when it has them
     double instructions = 0;  // simulated instructions per iteration (kernels)
 };
 std::map<std::string, timing> timings;
@@ -530,6 +566,10 @@ public:
             const bool native = name.rfind("native/", 0) == 0;
             const std::string key = name.substr(name.find('/') + 1);
             const double ns = run.GetAdjustedRealTime() * 1e9 / benchmark::GetTimeUnitMultiplier(run.time_unit);
+            if (name.rfind("floor/", 0) == 0) {
+                timings[key].floor_ns = ns;
+                continue;
+            }
             (native ? timings[key].native_ns : timings[key].sim_ns) = ns;
             const auto counted = run.counters.find("instr/iter");
             if (!native && counted != run.counters.end())
@@ -538,7 +578,7 @@ public:
     }
 };
 
-// Under callgrind: `kmrsim_bench --callgrind sim|native NAME [ITERATIONS]`
+// Under callgrind: `kmrsim_bench --callgrind sim|native|floor NAME [ITERATIONS]`
 // runs the case NAME (after one untimed run) ITERATIONS times (default 100)
 // with instrumentation on only around those runs, so the instruction count
 // that callgrind reports, divided by ITERATIONS, is the cost of one
@@ -546,15 +586,18 @@ public:
 int count_under_callgrind(int argc, char **argv)
 {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: %s --callgrind sim|native NAME [ITERATIONS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s --callgrind sim|native|floor NAME [ITERATIONS]\n", argv[0]);
         return 2;
     }
-    const bool native = std::string(argv[2]) == "native";
+    const std::string mode = argv[2];
+    const bool native = mode != "sim";
     const int iterations = argc > 4 ? std::atoi(argv[4]) : 100;
     for (bench_case &bc : cases()) {
         if (bc.name != argv[3])
             continue;
-        const std::function<void()> &run = native ? bc.native : bc.simulate;
+        const std::function<void()> &run = mode == "floor" ? bc.floor : native ? bc.native : bc.simulate;
+        if (!run)
+            continue;
         if (!native)
             bc.setup();
         run();
@@ -566,7 +609,7 @@ int count_under_callgrind(int argc, char **argv)
 #ifdef KMRSIM_BENCH_CALLGRIND
         CALLGRIND_STOP_INSTRUMENTATION;
 #endif
-        std::printf("%s/%s: %d iterations, %lld elements each\n", native ? "native" : "sim", bc.name.c_str(),
+        std::printf("%s/%s: %d iterations, %lld elements each\n", mode.c_str(), bc.name.c_str(),
                     iterations, static_cast<long long>(bc.elements));
         return 0;
     }
@@ -611,6 +654,12 @@ int main(int argc, char **argv)
                 state.counters["elem/s"] =
                     benchmark::Counter(double(bc.elements), benchmark::Counter::kIsIterationInvariantRate);
         })->Unit(benchmark::kNanosecond);
+        if (bc.floor)
+            benchmark::RegisterBenchmark(("floor/" + bc.name).c_str(), [&bc](benchmark::State &state) {
+                for (auto _ : state)
+                    bc.floor();
+                state.SetItemsProcessed(state.iterations() * bc.elements);
+            })->Unit(benchmark::kNanosecond);
     }
     benchmark::Initialize(&argc, argv);
     ratio_reporter reporter;
@@ -640,6 +689,19 @@ int main(int argc, char **argv)
         std::printf("%-48s %14.3g %14.3g %14.3g %8.1f\n", bc.name.c_str(),
                     it->second.instructions * 1e9 / it->second.sim_ns, n * 1e9 / it->second.sim_ns,
                     n * 1e9 / it->second.native_ns, it->second.sim_ns / it->second.native_ns);
+    }
+
+    // Cases whose unavoidable copies alone are timed: how far the copies are
+    // from the native loop, and how far the simulator is from the copies.
+    std::printf("\n%-48s %14s %14s %14s %8s %8s\n", "copies", "sim ns/iter", "copies ns/iter", "native ns/iter",
+                "c/native", "sim/c");
+    for (const std::string &name : order) {
+        const auto it = timings.find(name);
+        if (it == timings.end() || it->second.floor_ns == 0 || it->second.sim_ns == 0 || it->second.native_ns == 0)
+            continue;
+        const timing &t = it->second;
+        std::printf("%-48s %14.1f %14.1f %14.1f %8.1f %8.1f\n", name.c_str(), t.sim_ns, t.floor_ns, t.native_ns,
+                    t.floor_ns / t.native_ns, t.sim_ns / t.floor_ns);
     }
     return 0;
 }

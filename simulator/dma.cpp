@@ -116,6 +116,27 @@ void complete_all(kmr_sim_t &s, kmrsim::dma_cause cause)
         complete_head(s, cause);
 }
 
+// A scratchpad side outside the scratchpad: passes when it lies in the mask
+// memory; otherwise stops the program, before anything is queued or counted,
+// with the caller and the range check's report. Out of line: a request almost
+// never gets here.
+[[gnu::cold, gnu::noinline]] void check_outside_scratchpad(const void *sp_side, size_t num_bytes, bool to_host,
+                                                           const void *caller)
+{
+    // The full length is checked, so a request of 4 GiB or more cannot slip
+    // through as a short one.
+    const int64_t len = num_bytes > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(num_bytes);
+    if (kmrsim::range_passes(kmrsim::addr(sp_side), len))
+        return;
+    char side[256];
+    kmrsim::describe_operand(side, sizeof side, "scratchpad side", kmrsim::addr(sp_side), len);
+    char what[320];
+    std::snprintf(what, sizeof what, "%s: %s is outside the scratchpad", to_host ? "sim_dma_to_host" : "sim_dma_to_vector",
+                  side);
+    kmrsim::print_call_context(false, what, caller);
+    kmrsim::verify_sp_range(sp_side, len);  // stops the program with the range check's report
+}
+
 void request(void *to, const void *from, size_t num_bytes, bool to_host, const void *caller)
 {
     kmr_sim_t &s = kmrsim::sim();
@@ -123,21 +144,9 @@ void request(void *to, const void *from, size_t num_bytes, bool to_host, const v
         return;
 
     // The scratchpad side must lie in the scratchpad (or the mask memory).
-    // The full length is checked, so a request of 4 GiB or more cannot slip
-    // through as a short one. A failed check stops the program before
-    // anything is queued or counted.
     const void *sp_side = to_host ? from : to;
-    const int64_t len = num_bytes > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(num_bytes);
-    const bool in_scratchpad = kmrsim::memory_view::current().holds(kmrsim::addr(sp_side), num_bytes);
-    if (!in_scratchpad && !kmrsim::range_passes(kmrsim::addr(sp_side), len)) {
-        char side[256];
-        kmrsim::describe_operand(side, sizeof side, "scratchpad side", kmrsim::addr(sp_side), len);
-        char what[320];
-        std::snprintf(what, sizeof what, "%s: %s is outside the scratchpad",
-                      to_host ? "sim_dma_to_host" : "sim_dma_to_vector", side);
-        kmrsim::print_call_context(false, what, caller);
-        kmrsim::verify_sp_range(sp_side, len);  // stops the program with the range check's report
-    }
+    if (!kmrsim::memory_view::current().holds(kmrsim::addr(sp_side), num_bytes)) [[unlikely]]
+        check_outside_scratchpad(sp_side, num_bytes, to_host, caller);
 
     dma_request_t *node = take_node();
     if (node == nullptr) {

@@ -89,18 +89,16 @@ struct short_row_path {
             current_issue.mat = 0;
             current_issue.row = 0;
             if (dma_pending) {
-                // Which operands meet a pending transfer is decided before
-                // any is completed, then they are completed in the engine's
-                // order: destination, A, B.
-                const bool dma_dest = dma_needed(dest, dest + bytes);
-                const bool dma_a = a.values != 0 && dma_needed(A, A + bytes);
-                const bool dma_b = b.values != 0 && dma_needed(B, B + bytes);
-                if (dma_dest)
-                    s.dma_until_hook(ptr(dest), bytes);
-                if (dma_a)
-                    s.dma_until_hook(ptr(A), bytes);
-                if (dma_b)
-                    s.dma_until_hook(ptr(B), bytes);
+                // The built-in routine, called for the destination, A and B in
+                // the engine's order. It does nothing for a range that meets no
+                // pending transfer, and completing one range only removes or
+                // shortens transfers, so this completes what deciding first
+                // which operands meet one, then completing those, completes.
+                _internal_do_dma_until(ptr(dest), bytes);
+                if (a.values != 0)
+                    _internal_do_dma_until(ptr(A), bytes);
+                if (b.values != 0)
+                    _internal_do_dma_until(ptr(B), bytes);
             }
             accumulator = 0;
             const size_t n = size_t(L);

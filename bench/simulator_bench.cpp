@@ -587,22 +587,21 @@ public:
 // iteration. Run it as valgrind --tool=callgrind --instr-atstart=no.
 int count_under_callgrind(int argc, char **argv)
 {
-    if (argc < 4) {
+    const std::string mode = argc > 2 ? argv[2] : "";
+    if (argc < 4 || (mode != "sim" && mode != "native" && mode != "floor")) {
         std::fprintf(stderr, "usage: %s --callgrind sim|native|floor NAME [ITERATIONS]\n", argv[0]);
         return 2;
     }
-    const std::string mode = argv[2];
-    const bool native = mode != "sim";
     const int iterations = argc > 4 ? std::atoi(argv[4]) : 100;
     for (bench_case &bc : cases()) {
         if (bc.name != argv[3])
             continue;
-        const std::function<void()> &run = mode == "floor" ? bc.floor : native ? bc.native : bc.simulate;
+        const std::function<void()> &run = mode == "floor" ? bc.floor : mode == "native" ? bc.native : bc.simulate;
         if (!run) {
             std::fprintf(stderr, "case '%s' has no floor to run\n", argv[3]);
             return 2;
         }
-        if (!native || mode == "floor")
+        if (mode != "native")
             bc.setup();
         run();
 #ifdef KMRSIM_BENCH_CALLGRIND

@@ -199,15 +199,14 @@ extern "C" void kmr_sim_sync(void)
     complete_all(kmrsim::sim(), kmrsim::dma_cause::sync);
 }
 
-namespace {
-
-// Performs, in queue order, every pending request that [b0, b1) touches,
-// with everything queued before each; head_cls: how the range meets the
-// head of the queue. Called when the head is touched or, if not, when the
-// index says that a pending request is. Out of line: most calls of the
-// completion routine find nothing touched and return before it.
-[[gnu::noinline]] void complete_touched(kmr_sim_t &s, uintptr_t b0, uintptr_t b1, Overlap head_cls)
+void _internal_do_dma_until(void *sp_ptr, size_t len)
 {
+    kmr_sim_t &s = kmrsim::sim();
+    if (s.dma_queue == nullptr || len == 0)
+        return;
+
+    const uintptr_t b0 = addr(sp_ptr);
+    const uintptr_t b1 = len > UINTPTR_MAX - b0 ? UINTPTR_MAX : b0 + len;
     // Performs the first pending request, in queue order, that the range
     // touches (found, touched as cls), after everything queued before it.
     auto perform = [&](dma_request_t *found, Overlap cls) {
@@ -227,23 +226,20 @@ namespace {
             pending.advance(found, a0, a0 + sz);
         }
     };
-    // While the head of the queue is touched, it is the first touched one,
+    // Programs mostly touch transfers in the order they requested them:
+    // while the head of the queue is touched, it is the first touched one,
     // and no search is needed.
-    bool touched = true;
-    for (dma_request_t *head = s.dma_queue; head_cls != kNone;) {
-        perform(head, head_cls);
-        head = s.dma_queue;
-        if (head == nullptr)
-            return;
+    for (dma_request_t *head = s.dma_queue; head != nullptr; head = s.dma_queue) {
         const uintptr_t a0 = scratchpad_side(head);
-        head_cls = classify(a0, a0 + head->size, b0, b1);
-        if (head_cls == kNone)
-            touched = pending.may_touch(b0, b1);
+        const Overlap cls = classify(a0, a0 + head->size, b0, b1);
+        if (cls == kNone)
+            break;
+        perform(head, cls);
     }
     // The index answers exactly whether a pending transfer is touched, so
     // the queue is walked only when one is, and not once more to find that
     // none is left.
-    for (; touched; touched = pending.may_touch(b0, b1)) {
+    while (pending.may_touch(b0, b1)) {
         dma_request_t *found = nullptr;
         Overlap cls = kNone;
         for (dma_request_t *n = s.dma_queue; n != nullptr; n = n->next) {
@@ -258,25 +254,6 @@ namespace {
             return;
         perform(found, cls);
     }
-}
-
-}  // namespace
-
-void _internal_do_dma_until(void *sp_ptr, size_t len)
-{
-    kmr_sim_t &s = kmrsim::sim();
-    if (s.dma_queue == nullptr || len == 0)
-        return;
-
-    const uintptr_t b0 = addr(sp_ptr);
-    const uintptr_t b1 = len > UINTPTR_MAX - b0 ? UINTPTR_MAX : b0 + len;
-    // Programs mostly touch transfers in the order they requested them:
-    // while the head of the queue is touched, it is the first touched one,
-    // and no search is needed.
-    const uintptr_t a0 = scratchpad_side(s.dma_queue);
-    const Overlap head_cls = classify(a0, a0 + s.dma_queue->size, b0, b1);
-    if (head_cls != kNone || pending.may_touch(b0, b1))
-        complete_touched(s, b0, b1, head_cls);
 }
 
 bool kmrsim::dma_may_touch(uintptr_t a, uintptr_t len)

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "kmr_api.h"
 #include "kmrsim.hpp"
@@ -14,18 +15,40 @@ namespace {
 #define KMRSIM_STR2_(x) #x
 #define KMRSIM_STR_(x) KMRSIM_STR2_(x)
 
-// Zero-filled block of `bytes` bytes. Running on without the memory would
+// Where the memories lie on the host. The scratchpad begins on a page, so
+// that operands aligned on the scratchpad are aligned for the host's vector
+// loads and stores too (no access splits a cache line where the hardware's
+// would not). Element loops store values, flags and mask entries side by
+// side, and a store and a later load whose addresses agree in their low 12
+// bits make the host processor wait as if they were the same address. So
+// the flag memory begins half a page past a page boundary and the mask
+// memory a quarter page past one: an element's flag and mask entry then
+// never agree there with the values near it, which shifted and in-place
+// operands read, nor with each other.
+constexpr size_t kPage = 4096;
+constexpr size_t kFlagSkew = kPage / 2;
+constexpr size_t kMaskSkew = kPage / 4;
+
+// Zero-filled block of `bytes` bytes at `skew` bytes past a page boundary
+// (release it with std::free(p - skew)). Running on without the memory would
 // only move the fault to the first instruction, so a failed allocation
 // stops the program with a diagnostic.
-uint8_t *alloc_zeroed(uint64_t bytes, const char *what)
+uint8_t *alloc_zeroed(uint64_t bytes, size_t skew, const char *what)
 {
-    void *p = std::calloc(bytes == 0 ? 1 : static_cast<size_t>(bytes), 1);
+    // Exactly the bytes asked for past the skew (at least one), so that the
+    // address sanitizer still sees an access past the end.
+    void *p = nullptr;
+    const size_t n = bytes == 0 ? 1 : static_cast<size_t>(bytes);
+    if (bytes <= SIZE_MAX - skew && posix_memalign(&p, kPage, n + skew) == 0)
+        std::memset(p, 0, n + skew);
+    else
+        p = nullptr;
     if (p == nullptr) {
         std::fprintf(stderr, "Error: kmrsim_init cannot allocate %llu bytes of %s\n",
                      static_cast<unsigned long long>(bytes), what);
         std::exit(EXIT_FAILURE);
     }
-    return static_cast<uint8_t *>(p);
+    return static_cast<uint8_t *>(p) + skew;
 }
 
 // Releases the three memories and the queued DMA requests that refer to
@@ -34,9 +57,9 @@ uint8_t *alloc_zeroed(uint64_t bytes, const char *what)
 void release_memories(kmr_sim_t &s)
 {
     kmrsim::drop_dma_queue();
-    std::free(s.flag_memory);
+    std::free(s.flag_memory == nullptr ? nullptr : s.flag_memory - kFlagSkew);
     std::free(s.tqm.scratchpad_addr);
-    std::free(s.mask_memory);
+    std::free(s.mask_memory == nullptr ? nullptr : s.mask_memory - kMaskSkew);
     s.flag_memory = nullptr;
     s.tqm.sp = nullptr;
     s.tqm.scratchpad_addr = nullptr;
@@ -128,8 +151,8 @@ extern "C" void kmrsim_init(int vector_lanes, int scratchpad_kb, int mask_depth,
     tqm.fxp_byte_frac_bits = static_cast<char>(fxp_byte_frac_bits & 0x7u);
 
     const uint64_t sp_bytes = static_cast<uint64_t>(static_cast<int64_t>(size));
-    tqm.scratchpad_addr = alloc_zeroed(sp_bytes, "scratchpad");
-    s.flag_memory = alloc_zeroed(sp_bytes, "flag memory");
+    tqm.scratchpad_addr = alloc_zeroed(sp_bytes, 0, "scratchpad");
+    s.flag_memory = alloc_zeroed(sp_bytes, kFlagSkew, "flag memory");
     tqm.scratchpad_size = size;
     tqm.scratchpad_end = static_cast<uint8_t *>(tqm.scratchpad_addr) + size;
     tqm.sp = tqm.scratchpad_addr;
@@ -137,7 +160,7 @@ extern "C" void kmrsim_init(int vector_lanes, int scratchpad_kb, int mask_depth,
 
     if (mask_depth != 0) {
         const int64_t mask_bytes = static_cast<int64_t>(vector_lanes) * static_cast<int64_t>(mask_depth) * 4;
-        s.mask_memory = alloc_zeroed(static_cast<uint64_t>(mask_bytes), "mask memory");
+        s.mask_memory = alloc_zeroed(static_cast<uint64_t>(mask_bytes), kMaskSkew, "mask memory");
         s.mask_length = 0;
         tqm.max_masked_vector_length =
             static_cast<int>(static_cast<uint32_t>(mask_depth) * static_cast<uint32_t>(vector_lanes));

@@ -110,6 +110,25 @@ TEST(StateInit, FillsDescriptorRegistersAndMemories)
     EXPECT_FALSE(mask_memory_contains(s->mask_memory + 4096));
 }
 
+// The scratchpad begins on a host page, the flags half a page off the
+// values and the mask memory a quarter page off: an element loop's flag
+// and mask stores then never share the low 12 address bits with the values
+// it reads, which would stall the host's loads. Sizes
+// from the heap's small blocks to its mapped ones, and again after a
+// re-initialisation.
+TEST(StateInit, MemoriesArePlacedForTheHostsVectorAccesses)
+{
+    for (int kb : {1, 64, 4096, 64}) {
+        kmrsim_init(4, kb, 16, 6, 5, 4);
+        const kmr_sim_t *s = get_the_kmrsim();
+        const uintptr_t sp = reinterpret_cast<uintptr_t>(sp_base());
+        EXPECT_EQ(sp % 4096, 0u) << kb << " KB";
+        EXPECT_EQ((reinterpret_cast<uintptr_t>(get_flg_addr(sp_base())) - sp) % 4096, 2048u) << kb << " KB";
+        EXPECT_EQ((reinterpret_cast<uintptr_t>(s->mask_memory) - sp) % 4096, 1024u) << kb << " KB";
+        EXPECT_EQ(s->flag_memory[size_t(kb) * 1024 - 1], 0) << kb << " KB";
+    }
+}
+
 TEST(StateInit, FractionWidthsDropHighBits)
 {
     kmrsim_init(4, 64, 256, 33, 17, 9);

@@ -59,19 +59,27 @@ struct workspace {
     S *batch_out[batch_sets] = {}, *batch_out_flag[batch_sets] = {}, *batch_enable[batch_sets] = {};
     size_t next_batch = 0;
 
+    // The arrays lie one after another in one block, each followed by 128
+    // bytes of padding: with the smallest capacity, word arrays would
+    // otherwise begin exactly 4 KB apart, and a load from one array right
+    // after a store to another at the same offset would share the store's
+    // low 12 address bits, which makes the host processor hold the load back.
+    static constexpr size_t arrays = 5 + 3 * slots + 4 + 3 * batch_sets;
+    static constexpr size_t stagger = 128 / sizeof(S);
+
     // Must only be called while no stage is queued.
     void ensure(size_t n)
     {
         if (n <= cap)
             return;
         cap = std::max(n, min_capacity);
-        block = std::make_unique<S[]>(cap * (5 + 3 * slots + 4 + 3 * batch_sets));
+        block = std::make_unique<S[]>((cap + stagger) * arrays);
         narrow_block = std::make_unique<D[]>(cap);
         narrowed = narrow_block.get();
         S *p = block.get();
         auto take = [&] {
             S *q = p;
-            p += cap;
+            p += cap + stagger;
             return q;
         };
         a = take();

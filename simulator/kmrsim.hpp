@@ -30,6 +30,8 @@ namespace kmrsim {
 // For the small steps of the engine that run once per lane group: a call
 // would cost as much as the step.
 #define KMRSIM_ALWAYS_INLINE __attribute__((always_inline)) inline
+// The same for a lambda, written after its parameter list.
+#define KMRSIM_ALWAYS_INLINE_LAMBDA __attribute__((always_inline))
 
 namespace kmrsim {
 

@@ -69,8 +69,10 @@ struct whole_row_path {
         const uintptr_t to = mem.flag_of(dest), bytes = n * sizeof(S);
         if (to + bytes <= a.flags || a.flags + bytes <= to)
             (wide ? isa_instances<&copy_flags>::wide : isa_instances<&copy_flags>::generic)(to, a.flags, n);
+        else if (wide)
+            isa_instances<&move_flags_wide>::wide(to, a.flags, n);
         else
-            move_flags(to, a.flags, n);
+            move_flags<16>(to, a.flags, n);
     }
 
     // Copies n flags of type S from `from` to `to` (apart), each as 0 or 1.
@@ -89,28 +91,38 @@ struct whole_row_path {
 
     // Moves n flags of type S from `from` to `to` as memmove would (the
     // ranges may overlap), each stored as 0 or 1: one pass instead of a move
-    // and a second pass over the moved flags. Blocks of 64 bytes, then
-    // single 16-byte vectors, then single elements, each loaded whole before
-    // it is stored, are taken in the direction that reads every element
-    // before anything overwrites it: downwards when the flags move up,
-    // upwards otherwise.
-    static void move_flags(uintptr_t to, uintptr_t from, size_t n)
+    // and a second pass over the moved flags. Blocks of four vectors of
+    // VectorBytes bytes, then single vectors, then single elements, each
+    // loaded whole before it is stored, are taken in the direction that
+    // reads every element before anything overwrites it: downwards when the
+    // flags move up, upwards otherwise. The wide instance takes 32-byte
+    // vectors.
+    template <size_t VectorBytes>
+    KMRSIM_ALWAYS_INLINE static void move_flags(uintptr_t to, uintptr_t from, size_t n)
     {
-        using vec_t = typename vector16<sizeof(S)>::type;
-        constexpr size_t V = 16 / sizeof(S), K = 4 * V;  // elements per vector, per block
+        using U = std::make_unsigned_t<S>;
+        typedef U vec_t __attribute__((vector_size(VectorBytes)));
+        constexpr size_t V = VectorBytes / sizeof(S), K = 4 * V;  // elements per vector, per block
         const size_t blocks = n / K * K, vectors = n / V * V;
-        auto get = [&](size_t i) {
-            vec_t v;
-            std::memcpy(&v, ptr(from + i * sizeof(S)), sizeof v);
-            return reinterpret_cast<vec_t>(v == 0) + 1;  // -1 + 1 where 0, else 0 + 1
+        // Unaligned vectors read and written in place (no memcpy through a
+        // variable, which the generic instance would split in 16-byte parts).
+        typedef U vec_u __attribute__((vector_size(VectorBytes), aligned(1), may_alias));
+        auto at_from = [&](size_t i) KMRSIM_ALWAYS_INLINE_LAMBDA {
+            return reinterpret_cast<const vec_u *>(ptr(from + i * sizeof(S)));
         };
-        auto put = [&](size_t i, vec_t v) { std::memcpy(ptr(to + i * sizeof(S)), &v, sizeof v); };
-        auto block = [&](size_t i) {
-            const vec_t v0 = get(i), v1 = get(i + V), v2 = get(i + 2 * V), v3 = get(i + 3 * V);
-            put(i, v0);
-            put(i + V, v1);
-            put(i + 2 * V, v2);
-            put(i + 3 * V, v3);
+        auto at_to = [&](size_t i) KMRSIM_ALWAYS_INLINE_LAMBDA { return reinterpret_cast<vec_u *>(ptr(to + i * sizeof(S))); };
+        auto one_vector = [&](size_t i) KMRSIM_ALWAYS_INLINE_LAMBDA {
+            *at_to(i) = reinterpret_cast<vec_t>(*at_from(i) == 0) + 1;  // -1 + 1 where 0, else 0 + 1
+        };
+        auto block = [&](size_t i) KMRSIM_ALWAYS_INLINE_LAMBDA {
+            const vec_t v0 = reinterpret_cast<vec_t>(*at_from(i) == 0) + 1,
+                        v1 = reinterpret_cast<vec_t>(*at_from(i + V) == 0) + 1,
+                        v2 = reinterpret_cast<vec_t>(*at_from(i + 2 * V) == 0) + 1,
+                        v3 = reinterpret_cast<vec_t>(*at_from(i + 3 * V) == 0) + 1;
+            *at_to(i) = v0;
+            *at_to(i + V) = v1;
+            *at_to(i + 2 * V) = v2;
+            *at_to(i + 3 * V) = v3;
         };
         auto one = [&](size_t i) { store<S>(to + i * sizeof(S), static_cast<S>(load<S>(from + i * sizeof(S)) != 0)); };
         if (to > from) {
@@ -118,7 +130,7 @@ struct whole_row_path {
                 one(--i);
             for (size_t i = vectors; i > blocks;) {
                 i -= V;
-                put(i, get(i));
+                one_vector(i);
             }
             for (size_t i = blocks; i > 0;) {
                 i -= K;
@@ -129,10 +141,15 @@ struct whole_row_path {
             for (; i < blocks; i += K)
                 block(i);
             for (; i < vectors; i += V)
-                put(i, get(i));
+                one_vector(i);
             for (; i < n; ++i)
                 one(i);
         }
+    }
+
+    KMRSIM_ALWAYS_INLINE static void move_flags_wide(uintptr_t to, uintptr_t from, size_t n)
+    {
+        move_flags<32>(to, from, n);
     }
 
     // A row whose every element has the same operands (a scalar A, and an

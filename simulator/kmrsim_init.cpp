@@ -30,25 +30,28 @@ constexpr size_t kFlagSkew = kPage / 2;
 constexpr size_t kMaskSkew = kPage / 4;
 
 // Zero-filled block of `bytes` bytes at `skew` bytes past a page boundary
-// (release it with std::free(p - skew)). Running on without the memory would
-// only move the fault to the first instruction, so a failed allocation
-// stops the program with a diagnostic.
+// (released by free_skewed). Running on without the memory would only move
+// the fault to the first instruction, so a failed allocation stops the
+// program with a diagnostic.
 uint8_t *alloc_zeroed(uint64_t bytes, size_t skew, const char *what)
 {
     // Exactly the bytes asked for past the skew (at least one), so that the
     // address sanitizer still sees an access past the end.
+    const size_t n = (bytes == 0 ? 1 : static_cast<size_t>(bytes)) + skew;
     void *p = nullptr;
-    const size_t n = bytes == 0 ? 1 : static_cast<size_t>(bytes);
-    if (bytes <= SIZE_MAX - skew && posix_memalign(&p, kPage, n + skew) == 0)
-        std::memset(p, 0, n + skew);
-    else
-        p = nullptr;
-    if (p == nullptr) {
+    if (bytes > SIZE_MAX - skew - 1 || posix_memalign(&p, kPage, n) != 0) {
         std::fprintf(stderr, "Error: kmrsim_init cannot allocate %llu bytes of %s\n",
                      static_cast<unsigned long long>(bytes), what);
         std::exit(EXIT_FAILURE);
     }
+    std::memset(p, 0, n);
     return static_cast<uint8_t *>(p) + skew;
+}
+
+void free_skewed(uint8_t *p, size_t skew)
+{
+    if (p != nullptr)
+        std::free(p - skew);
 }
 
 // Releases the three memories and the queued DMA requests that refer to
@@ -57,9 +60,9 @@ uint8_t *alloc_zeroed(uint64_t bytes, size_t skew, const char *what)
 void release_memories(kmr_sim_t &s)
 {
     kmrsim::drop_dma_queue();
-    std::free(s.flag_memory == nullptr ? nullptr : s.flag_memory - kFlagSkew);
+    free_skewed(s.flag_memory, kFlagSkew);
     std::free(s.tqm.scratchpad_addr);
-    std::free(s.mask_memory == nullptr ? nullptr : s.mask_memory - kMaskSkew);
+    free_skewed(s.mask_memory, kMaskSkew);
     s.flag_memory = nullptr;
     s.tqm.sp = nullptr;
     s.tqm.scratchpad_addr = nullptr;

@@ -110,7 +110,9 @@ struct whole_row_path {
         auto at_from = [&](size_t i) KMRSIM_ALWAYS_INLINE_LAMBDA {
             return reinterpret_cast<const vec_u *>(ptr(from + i * sizeof(S)));
         };
-        auto at_to = [&](size_t i) KMRSIM_ALWAYS_INLINE_LAMBDA { return reinterpret_cast<vec_u *>(ptr(to + i * sizeof(S))); };
+        auto at_to = [&](size_t i) KMRSIM_ALWAYS_INLINE_LAMBDA {
+            return reinterpret_cast<vec_u *>(ptr(to + i * sizeof(S)));
+        };
         auto one_vector = [&](size_t i) KMRSIM_ALWAYS_INLINE_LAMBDA {
             *at_to(i) = reinterpret_cast<vec_t>(*at_from(i) == 0) + 1;  // -1 + 1 where 0, else 0 + 1
         };
